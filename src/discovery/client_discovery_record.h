@@ -1,0 +1,33 @@
+#pragma once
+/// The discovery record of one overdue client, keyed by Zabbix low-level-discovery macros, and
+/// the discovery run that builds and stores them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/value.h"
+#include "store/pg.h"
+
+namespace zor {
+
+/// 14 entries in a fixed order, keys "{#CLIENTE_ID}" ... "{#ZOR_IDENTIFICATION}".
+using ClientDiscoveryRecord = Record;
+
+/// Removes every "(", ")", "[", "]", "'", "-" and "." from the text.
+std::string clean_text(std::string_view text);
+
+/// Reads the date or timestamp as local time, drops the fraction of a second and reads it back
+/// through the platform's conversions (mktime and localtime).
+DateTime normalise_datetime(const DateTime& dt);
+
+/// Builds the record of one overdue-client row for the given identification.
+ClientDiscoveryRecord make_record(Row&& row, const std::string& identification);
+
+/// The debug preamble: notice, version line and the coloured "Clientes" heading.
+std::string debug_preamble();
+
+/// The whole discovery run: fetch, records, debug output, push, "OK". Returns the exit status.
+[[nodiscard]] int discovery_clientes();
+
+}  // namespace zor

@@ -1,0 +1,58 @@
+#pragma once
+/// The small libpq layer shared by the ERP fetch and the store: connect, run, decode, quote.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/value.h"
+
+struct pg_conn;
+
+namespace zor {
+
+/// Any failure reported by the client library or the server; the text is libpq's, as it comes.
+struct DatabaseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ConnectionCloser {
+    void operator()(pg_conn* conn) const noexcept;
+};
+using Connection = std::unique_ptr<pg_conn, ConnectionCloser>;
+
+/// The five settings of a connection, each passed to libpq as a literal keyword value.
+struct ConnectParams {
+    std::string host;
+    std::string port;
+    std::string dbname;
+    std::string user;
+    std::string password;
+};
+
+/// Opens a connection (client encoding UTF-8, ISO date style), waiting no longer than the run's
+/// deadline. Raises DatabaseError, or TimeoutException when the deadline passes.
+Connection connect(const ConnectParams& params);
+
+using Row = std::vector<Value>;
+
+/// Runs one statement without parameters and returns all its rows decoded by column type.
+/// A query still running at the deadline is cancelled before TimeoutException is raised.
+std::vector<Row> query(pg_conn* conn, const std::string& sql);
+
+/// Runs one statement without parameters and discards whatever rows it returns.
+void execute(pg_conn* conn, const std::string& sql);
+
+/// Appends `value` to `out` as an SQL literal of its own kind, quoted for this connection.
+void append_literal(pg_conn* conn, std::string& out, const Value& value);
+
+/// Decodes one text-format field of the given type OID into a value.
+Value decode_field(unsigned int type_oid, const char* text, std::size_t length);
+
+}  // namespace zor
+
+namespace zor {
+/// The server's version number as libpq reports it (150004 for 15.4).
+int server_version(pg_conn* conn);
+}  // namespace zor
