@@ -1,0 +1,317 @@
+#include "support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace zor_test {
+
+namespace {
+
+bool running_as_root() { return geteuid() == 0; }
+
+std::string pg_bindir() {
+    if (const char* env = std::getenv("ZOR_PG_BINDIR")) return env;
+    std::string best;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", ec)) {
+        const std::string bin = entry.path().string() + "/bin";
+        if (std::filesystem::exists(bin + "/initdb")) {
+            if (best.empty() || std::stoi(entry.path().filename().string()) > std::stoi(std::filesystem::path(best).parent_path().filename().string())) {
+                best = bin;
+            }
+        }
+    }
+    if (best.empty()) throw std::runtime_error("no PostgreSQL server under /usr/lib/postgresql (run scripts/install-deps)");
+    return best;
+}
+
+// Server commands run as the unprivileged postgres user when the tests run as root.
+std::vector<std::string> as_server_user(std::vector<std::string> argv) {
+    if (!running_as_root()) return argv;
+    argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", "postgres", "--"});
+    return argv;
+}
+
+std::string free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("bind");
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return std::to_string(ntohs(addr.sin_port));
+}
+
+void check(const ProcessResult& r, const std::string& what) {
+    if (r.status != 0) throw std::runtime_error(what + " failed (" + std::to_string(r.status) + "): " + r.out + r.err);
+}
+
+struct ClusterHolder {
+    Cluster c;
+    bool started = false;
+
+    void start() {
+        char tmpl[] = "/tmp/zor-test-pg-XXXXXX";
+        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+        c.dir = tmpl;
+        c.user = "postgres";
+        c.password = "senha de teste";
+        if (running_as_root()) {
+            passwd* pw = getpwnam("postgres");
+            if (pw == nullptr) throw std::runtime_error("the tests run as root and need the user postgres");
+            chown(c.dir.c_str(), pw->pw_uid, pw->pw_gid);
+        }
+        {
+            std::ofstream(c.dir + "/pwfile") << c.password << '\n';
+            if (running_as_root()) {
+                passwd* pw = getpwnam("postgres");
+                chown((c.dir + "/pwfile").c_str(), pw->pw_uid, pw->pw_gid);
+            }
+        }
+        const std::string bin = pg_bindir();
+        check(run_process(as_server_user({bin + "/initdb", "-D", c.dir + "/data", "-U", c.user, "-E", "UTF8",
+                                          "--locale=C.UTF-8", "--auth-local=trust", "--auth-host=scram-sha-256",
+                                          "--pwfile=" + c.dir + "/pwfile", "-N"}),
+                          120),
+              "initdb");
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            c.port = free_port();
+            ProcessResult r = run_process(
+                as_server_user({bin + "/pg_ctl", "-D", c.dir + "/data", "-l", c.dir + "/log", "-w", "-t", "60", "-o",
+                                "-F -k " + c.dir + " -p " + c.port +
+                                    " -c listen_addresses=127.0.0.1 -c max_connections=200 -c fsync=off"
+                                    " -c synchronous_commit=off -c full_page_writes=off",
+                                "start"}),
+                120);
+            if (r.status == 0) {
+                started = true;
+                return;
+            }
+        }
+        throw std::runtime_error("could not start the test PostgreSQL; see " + c.dir + "/log");
+    }
+
+    ~ClusterHolder() { stop(); }
+
+    void stop() {
+        if (c.dir.empty()) return;
+        if (started) {
+            run_process(as_server_user({pg_bindir() + "/pg_ctl", "-D", c.dir + "/data", "-m", "immediate", "-w", "stop"}), 60);
+            started = false;
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(c.dir, ec);
+        c.dir.clear();
+    }
+};
+
+ClusterHolder& holder() {
+    static ClusterHolder h;
+    return h;
+}
+
+struct ConnDeleter {
+    void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct ResDeleter {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+
+std::unique_ptr<PGconn, ConnDeleter> open_db(const std::string& db) {
+    const Cluster& c = cluster();
+    const char* keys[] = {"host", "port", "dbname", "user", "password", nullptr};
+    const char* values[] = {"127.0.0.1", c.port.c_str(), db.c_str(), c.user.c_str(), c.password.c_str(), nullptr};
+    std::unique_ptr<PGconn, ConnDeleter> conn(PQconnectdbParams(keys, values, 0));
+    if (PQstatus(conn.get()) != CONNECTION_OK) throw std::runtime_error(std::string("connect: ") + PQerrorMessage(conn.get()));
+    PQsetClientEncoding(conn.get(), "UTF8");
+    return conn;
+}
+
+std::string read_all(int fd) {
+    std::string s;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
+    return s;
+}
+
+}  // namespace
+
+const Cluster& cluster() {
+    ClusterHolder& h = holder();
+    if (!h.started) {
+        h.start();
+        // Also stop the cluster when a test ends the process early.
+        std::atexit([] { holder().stop(); });
+    }
+    return h.c;
+}
+
+std::string create_database(std::string_view prefix, std::string_view extra_options) {
+    static std::atomic<int> counter{0};
+    const std::string name = std::string(prefix) + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    exec_sql("postgres", "CREATE DATABASE " + name + " " + std::string(extra_options));
+    return name;
+}
+
+void exec_sql(const std::string& db, const std::string& sql) {
+    auto conn = open_db(db);
+    std::unique_ptr<PGresult, ResDeleter> r(PQexec(conn.get(), sql.c_str()));
+    const auto st = PQresultStatus(r.get());
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+        throw std::runtime_error("SQL failed: " + std::string(PQresultErrorMessage(r.get())) + "\n" + sql.substr(0, 500));
+    }
+}
+
+std::vector<TextRow> query_sql(const std::string& db, const std::string& sql) {
+    auto conn = open_db(db);
+    std::unique_ptr<PGresult, ResDeleter> r(PQexec(conn.get(), sql.c_str()));
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+        throw std::runtime_error("query failed: " + std::string(PQresultErrorMessage(r.get())) + "\n" + sql);
+    }
+    std::vector<TextRow> rows;
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        TextRow row;
+        for (int j = 0; j < PQnfields(r.get()); ++j) {
+            if (PQgetisnull(r.get(), i, j)) {
+                row.emplace_back(std::nullopt);
+            } else {
+                row.emplace_back(std::string(PQgetvalue(r.get(), i, j), static_cast<std::size_t>(PQgetlength(r.get(), i, j))));
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::string query_value(const std::string& db, const std::string& sql) {
+    auto rows = query_sql(db, sql);
+    if (rows.size() != 1 || rows[0].size() != 1) throw std::runtime_error("expected one value from: " + sql);
+    return rows[0][0].value_or("");
+}
+
+std::string source_file(const std::string& relative_path) {
+    std::ifstream in(std::string(ZOR_SOURCE_DIR) + "/" + relative_path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + relative_path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string create_erp_database(std::string_view extra_options) {
+    std::string db = create_database("erp", extra_options);
+    exec_sql(db, source_file("samples/erp_schema.sql"));
+    return db;
+}
+
+ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_seconds, const std::vector<std::string>& env) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> args = argv;
+    std::vector<char*> cargv;
+    for (auto& a : args) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> envs;
+    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
+    for (const auto& e : env) envs.push_back(e);
+    std::vector<char*> cenv;
+    for (auto& e : envs) cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        setpgid(0, 0);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        execve(cargv[0], cargv.data(), cenv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    ProcessResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    int open_fds = 2;
+    const auto deadline = start + std::chrono::seconds(time_limit_seconds);
+    char buf[65536];
+    while (open_fds > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            result.timed_out = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        int n = poll(fds, 2, static_cast<int>(left));
+        if (n < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            if (got <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            } else {
+                (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    for (auto& f : fds) {
+        if (f.fd >= 0) {
+            std::string rest = read_all(f.fd);
+            close(f.fd);
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::string program() { return ZOR_PROGRAM; }
+std::string short_limit_program() { return ZOR_SHORT_LIMIT_PROGRAM; }
+int short_limit_seconds() { return ZOR_SHORT_LIMIT_SECONDS; }
+
+std::vector<std::string> discovery_args(const std::string& erp_db, const std::string& store_db,
+                                        const std::string& zabbix_host, const std::string& mode) {
+    const Cluster& c = cluster();
+    return {mode, "host", "127.0.0.1", c.port, erp_db, c.user, c.password, "1",
+            "127.0.0.1", c.port, store_db, c.user, c.password, zabbix_host};
+}
+
+std::vector<std::string> with_program(const std::vector<std::string>& params, const std::string& path) {
+    std::vector<std::string> argv{path.empty() ? program() : path};
+    argv.insert(argv.end(), params.begin(), params.end());
+    return argv;
+}
+
+}  // namespace zor_test

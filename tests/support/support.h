@@ -1,0 +1,67 @@
+#pragma once
+// Test support: a throwaway PostgreSQL cluster for this test process, SQL helpers, and a runner
+// that starts the real program as a process.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zor_test {
+
+/// The cluster of this test process: started on first use, stopped and removed at exit.
+struct Cluster {
+    std::string dir;       // temporary directory holding data, socket and log
+    std::string port;      // TCP port on 127.0.0.1
+    std::string user;      // superuser name
+    std::string password;  // superuser password (host connections need it)
+};
+const Cluster& cluster();
+
+/// Creates a new database with a unique name built from `prefix`; returns its name.
+std::string create_database(std::string_view prefix, std::string_view extra_options = "");
+
+/// Runs SQL (one or more statements) on a database as the superuser; throws on error.
+void exec_sql(const std::string& db, const std::string& sql);
+
+/// Runs a query and returns every row as texts (nullopt for NULL).
+using TextRow = std::vector<std::optional<std::string>>;
+std::vector<TextRow> query_sql(const std::string& db, const std::string& sql);
+
+/// The one value of a query returning one row and one column ("" for NULL).
+std::string query_value(const std::string& db, const std::string& sql);
+
+/// Contents of a file of the source tree, by its path relative to the repository root.
+std::string source_file(const std::string& relative_path);
+
+/// Creates a database with the ERP tables (empty); returns its name.
+std::string create_erp_database(std::string_view extra_options = "");
+
+struct ProcessResult {
+    int status = -1;        // exit status, or -1 when killed by a signal
+    int signal = 0;         // the signal that ended it, if any
+    bool timed_out = false; // killed by the runner after the time limit
+    double seconds = 0;
+    std::string out;
+    std::string err;
+};
+
+/// Runs `argv` (argv[0] is the executable path) with a time limit, capturing both streams.
+/// `env` entries ("NAME=value") are added to the environment.
+ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_seconds = 180,
+                          const std::vector<std::string>& env = {});
+
+/// Path of the built program, and of its variant with a bound of a few seconds.
+std::string program();
+std::string short_limit_program();
+int short_limit_seconds();
+
+/// The 14 parameters of a discovery against the ERP and store databases of the test cluster.
+std::vector<std::string> discovery_args(const std::string& erp_db, const std::string& store_db,
+                                        const std::string& zabbix_host,
+                                        const std::string& mode = "discovery_clientes");
+
+/// program() followed by the given parameters.
+std::vector<std::string> with_program(const std::vector<std::string>& params, const std::string& path = "");
+
+}  // namespace zor_test
