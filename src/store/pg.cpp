@@ -53,9 +53,18 @@ bool parse_datetime(std::string_view s, bool with_time, DateTime& dt) {
            frac.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Sends what is queued, then waits for and collects every result of the statement in flight.
-template <typename OnResult>
-void run(PGconn* conn, const std::string& sql, bool single_row, OnResult&& on_result) {
+// Cancels the statement in flight, so it does not go on running on the server after the run
+// gave up on it.
+void cancel_running(PGconn* conn) {
+    if (PGcancel* cancel = PQgetCancel(conn)) {
+        char errbuf[256];
+        PQcancel(cancel, errbuf, sizeof errbuf);
+        PQfreeCancel(cancel);
+    }
+}
+
+// Queues the statement and pushes all of it to the server, waiting no longer than the deadline.
+void send_query(PGconn* conn, const std::string& sql, bool single_row) {
     if (PQsendQuery(conn, sql.c_str()) == 0) fail(conn);
     if (single_row) PQsetSingleRowMode(conn);
     try {
@@ -65,6 +74,16 @@ void run(PGconn* conn, const std::string& sql, bool single_row, OnResult&& on_re
             if (PQconsumeInput(conn) == 0) fail(conn);
         }
         if (flushing < 0) fail(conn);
+    } catch (const TimeoutException&) {
+        cancel_running(conn);
+        throw;
+    }
+}
+
+// Waits for every result of the statement in flight and hands each to `on_result`.
+template <typename OnResult>
+void collect(PGconn* conn, OnResult&& on_result) {
+    try {
         std::string error;
         for (;;) {
             while (PQisBusy(conn) != 0) {
@@ -89,12 +108,7 @@ void run(PGconn* conn, const std::string& sql, bool single_row, OnResult&& on_re
         }
         if (!error.empty()) throw DatabaseError(error);
     } catch (const TimeoutException&) {
-        // Do not leave the statement running on the server after we give up on it.
-        if (PGcancel* cancel = PQgetCancel(conn)) {
-            char errbuf[256];
-            PQcancel(cancel, errbuf, sizeof errbuf);
-            PQfreeCancel(cancel);
-        }
+        cancel_running(conn);
         throw;
     }
 }
@@ -111,6 +125,9 @@ Connection connect(const ConnectParams& p) {
     const char* values[] = {p.host.c_str(),     p.port.c_str(), p.dbname.c_str(),
                             p.user.c_str(),     p.password.c_str(), "UTF8",
                             "-c DateStyle=ISO,YMD -c extra_float_digits=3", nullptr};
+    // libpq reads an empty host as "the local default socket": that would be a connection to
+    // some other server than the one the operator named.
+    if (p.host.empty()) throw DatabaseError("host vazio: informe o endereço do servidor PostgreSQL");
     Connection conn(PQconnectStartParams(keywords, values, 0));
     if (!conn) throw DatabaseError("sem memória para a conexão");
     if (PQstatus(conn.get()) == CONNECTION_BAD) fail(conn.get());
@@ -173,7 +190,8 @@ Value decode_field(unsigned int type, const char* text, std::size_t length) {
 
 std::vector<Row> query(PGconn* conn, const std::string& sql) {
     std::vector<Row> rows;
-    run(conn, sql, true, [&](PGresult* r) {
+    send_query(conn, sql, true);
+    collect(conn, [&](PGresult* r) {
         const int nrows = PQntuples(r);
         const int ncols = PQnfields(r);
         for (int i = 0; i < nrows; ++i) {
@@ -194,7 +212,14 @@ std::vector<Row> query(PGconn* conn, const std::string& sql) {
 }
 
 void execute(PGconn* conn, const std::string& sql) {
-    run(conn, sql, false, [](PGresult*) {});
+    send_statement(conn, sql);
+    finish_statement(conn);
+}
+
+void send_statement(PGconn* conn, const std::string& sql) { send_query(conn, sql, false); }
+
+void finish_statement(PGconn* conn) {
+    collect(conn, [](PGresult*) {});
 }
 
 void append_literal(PGconn* conn, std::string& out, const Value& value) {

@@ -44,6 +44,12 @@ std::vector<Row> query(pg_conn* conn, const std::string& sql);
 /// Runs one statement without parameters and discards whatever rows it returns.
 void execute(pg_conn* conn, const std::string& sql);
 
+/// Sends one statement without parameters and returns without waiting for its result.
+void send_statement(pg_conn* conn, const std::string& sql);
+
+/// Waits for the statement sent last, discarding its rows; raises its error.
+void finish_statement(pg_conn* conn);
+
 /// Appends `value` to `out` as an SQL literal of its own kind, quoted for this connection.
 void append_literal(pg_conn* conn, std::string& out, const Value& value);
 

@@ -1,6 +1,7 @@
 #include "store/snapshot_push.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "cli/console.h"
 #include "cli/run_config.h"
@@ -24,30 +25,53 @@ const Value& value_for(const Record& record, std::size_t column) {
     return NULL_VALUE;
 }
 
-// One INSERT ... ON CONFLICT statement per page, sent in list order. An error ends the batch:
-// the pages before it stay written (autocommit), the ones after it are not sent.
+// Writes the rows of one page into the upsert statement in place of its "%s".
+void build_page(pg_conn* conn, std::string& statement, std::string_view head, std::string_view tail,
+                const std::vector<Record>& rows, std::size_t start, std::size_t end,
+                const std::string& timestamp_literal) {
+    statement.clear();
+    statement.reserve(head.size() + tail.size() + (end - start) * 400);
+    statement += head;
+    for (std::size_t i = start; i < end; ++i) {
+        statement += i == start ? "(" : ", (";
+        for (std::size_t c = 0; c < 14; ++c) {
+            append_literal(conn, statement, value_for(rows[i], c));
+            statement += ", ";
+        }
+        statement += timestamp_literal;
+        statement += ')';
+    }
+    statement += tail;
+}
+
+// One INSERT ... ON CONFLICT statement per page, sent in list order, each after the previous one
+// has succeeded; the next page's text is built while the server works on the current one. An
+// error ends the batch: the pages before it stay written (autocommit), the ones after it are not
+// sent.
 void batch_upsert(pg_conn* conn, const std::string& insert_query, const std::vector<Record>& rows,
                   const std::string& timestamp_literal) {
     const auto placeholder = insert_query.find("%s");
     const std::string_view head(insert_query.data(), placeholder);
     const std::string_view tail(insert_query.data() + placeholder + 2, insert_query.size() - placeholder - 2);
-    std::string statement;
+    std::string current;
+    std::string next;
+    if (rows.empty()) return;
+    build_page(conn, current, head, tail, rows, 0, std::min(rows.size(), PAGE_SIZE), timestamp_literal);
     for (std::size_t start = 0; start < rows.size(); start += PAGE_SIZE) {
-        const std::size_t end = std::min(rows.size(), start + PAGE_SIZE);
-        statement.clear();
-        statement.reserve(head.size() + tail.size() + (end - start) * 400);
-        statement += head;
-        for (std::size_t i = start; i < end; ++i) {
-            statement += i == start ? "(" : ", (";
-            for (std::size_t c = 0; c < 14; ++c) {
-                append_literal(conn, statement, value_for(rows[i], c));
-                statement += ", ";
+        send_statement(conn, current);
+        const std::size_t next_start = start + PAGE_SIZE;
+        std::exception_ptr build_error;
+        if (next_start < rows.size()) {
+            try {
+                build_page(conn, next, head, tail, rows, next_start, std::min(rows.size(), next_start + PAGE_SIZE),
+                           timestamp_literal);
+            } catch (const std::exception&) {
+                build_error = std::current_exception();  // reported after the page in flight ends
             }
-            statement += timestamp_literal;
-            statement += ')';
         }
-        statement += tail;
-        execute(conn, statement);
+        finish_statement(conn);
+        if (build_error) std::rethrow_exception(build_error);
+        std::swap(current, next);
     }
 }
 
