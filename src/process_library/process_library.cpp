@@ -71,6 +71,47 @@ int move_high(int fd) {
 
 std::string system_error(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Lines that a background discovery writes when all went well; anything else is worth telling.
+bool is_success_line(std::string_view line) {
+    if (line.empty() || line == "OK" || line == "Conectado ao PostgreSQL com sucesso." ||
+        line == "UPSERT em zor_clientes concluído com sucesso!" || line == "Registros antigos (mais de 1 dia) apagados.") {
+        return true;
+    }
+    constexpr std::string_view sending = "Enviando ";
+    constexpr std::string_view sending_end = " registros (Clientes) com UPSERT...";
+    return line.size() > sending.size() + sending_end.size() && line.substr(0, sending.size()) == sending &&
+           line.substr(line.size() - sending_end.size()) == sending_end;
+}
+
+// What the previous background job of this identification reported, other than success: printed
+// by the next launch, so that the Zabbix item shows it.
+std::string previous_job_report(const std::string& log_path) {
+    int fd = open(log_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return "";
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    if (text.empty()) return "";
+    std::string report;
+    std::string_view last;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) nl = text.size();
+        std::string_view line(text.data() + pos, nl - pos);
+        if (!line.empty()) last = line;
+        if (!is_success_line(line)) {
+            report += line;
+            report += '\n';
+        }
+        pos = nl + 1;
+    }
+    if (report.empty() && last != "OK") report = "A execução anterior em segundo plano terminou sem concluir (sem \"OK\").\n";
+    return report;
+}
+
 void start_background_discovery() {
     const LaunchContext& ctx = g_launch;
     if (ctx.params.size() < 2) throw std::runtime_error("launch: parâmetros insuficientes para o job em segundo plano");
@@ -84,6 +125,20 @@ void start_background_discovery() {
         std::string err = system_error("launch: não foi possível travar " + lock_path);
         close(lock_fd);
         if (busy) return;  // the previous job is still running: nothing new is started
+        throw std::runtime_error(err);
+    }
+
+    const std::string log_path = job_log_path(ctx.params.back());
+    const std::string previous = previous_job_report(log_path);
+    if (!previous.empty()) {
+        std::fwrite(previous.data(), 1, previous.size(), stdout);
+        std::fflush(stdout);
+    }
+    unlink(log_path.c_str());  // a fresh file of our own, never one planted in its place
+    int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (log_fd < 0) {
+        std::string err = system_error("launch: não foi possível criar " + log_path);
+        close(lock_fd);
         throw std::runtime_error(err);
     }
 
@@ -117,10 +172,12 @@ void start_background_discovery() {
     int report_pipe[2];
     if (pipe2(secret_pipe, O_CLOEXEC) != 0) {
         close(lock_fd);
+        close(log_fd);
         throw std::runtime_error(system_error("launch: pipe"));
     }
     if (pipe2(report_pipe, O_CLOEXEC) != 0) {
         close(lock_fd);
+        close(log_fd);
         close(secret_pipe[0]);
         close(secret_pipe[1]);
         throw std::runtime_error(system_error("launch: pipe"));
@@ -130,6 +187,7 @@ void start_background_discovery() {
     close(secret_pipe[1]);
     if (written != static_cast<ssize_t>(secrets.size())) {
         close(lock_fd);
+        close(log_fd);
         close(secret_pipe[0]);
         close(report_pipe[0]);
         close(report_pipe[1]);
@@ -140,6 +198,7 @@ void start_background_discovery() {
     pid_t first = fork();
     if (first < 0) {
         close(lock_fd);
+        close(log_fd);
         close(secret_pipe[0]);
         close(report_pipe[0]);
         close(report_pipe[1]);
@@ -151,15 +210,16 @@ void start_background_discovery() {
         int report = move_high(report_pipe[1]);
         int secret_read = move_high(secret_pipe[0]);
         int lock_high = move_high(lock_fd);
-        if (report < 0 || secret_read < 0 || lock_high < 0) _exit(127);
+        int log_high = move_high(log_fd);
+        if (report < 0 || secret_read < 0 || lock_high < 0 || log_high < 0) _exit(127);
         if (setsid() < 0) fail_child(report);
         pid_t second = fork();
         if (second < 0) fail_child(report);
         if (second > 0) _exit(0);
         int devnull = open("/dev/null", O_RDWR);
         if (devnull < 0) fail_child(report);
-        if (dup2(devnull, STDIN_FILENO) < 0 || dup2(devnull, STDOUT_FILENO) < 0 ||
-            dup2(devnull, STDERR_FILENO) < 0 || dup2(secret_read, SECRETS_FD) < 0 || dup2(lock_high, LOCK_FD) < 0) {
+        if (dup2(devnull, STDIN_FILENO) < 0 || dup2(log_high, STDOUT_FILENO) < 0 ||
+            dup2(log_high, STDERR_FILENO) < 0 || dup2(secret_read, SECRETS_FD) < 0 || dup2(lock_high, LOCK_FD) < 0) {
             fail_child(report);
         }
         // Nothing else of this process is handed on to the job.
@@ -170,6 +230,7 @@ void start_background_discovery() {
         fail_child(report);
     }
     close(lock_fd);
+    close(log_fd);
     close(secret_pipe[0]);
     close(report_pipe[1]);
     int status = 0;
@@ -279,6 +340,11 @@ std::vector<std::string> receive_launch_secrets() {
         pos = nl + 1 + len;
     }
     return secrets;
+}
+
+std::string job_log_path(std::string_view identification) {
+    std::string path = job_lock_path(identification);
+    return path.substr(0, path.size() - 5) + ".log";
 }
 
 std::string job_lock_path(std::string_view identification) {

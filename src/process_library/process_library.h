@@ -61,12 +61,17 @@ struct LaunchContext {
 void set_launch_context(LaunchContext context);
 
 /// Runs the job that a "launch_" mode names (the text after "launch_"). "discovery_clientes"
-/// starts this program again as a detached background job and returns at once.
+/// starts this program again as a detached background job and returns at once, after printing
+/// what the previous job of the same identification reported other than success.
 void launch(std::string_view mode);
 
 /// In a background job: the secrets that the launcher passed through an inherited pipe, in the
 /// order of their positions; empty when this process was not started by the launcher.
 std::vector<std::string> receive_launch_secrets();
+
+/// Where a background job for `identification` writes its output; the next launch reports what
+/// in it is not the usual success.
+std::string job_log_path(std::string_view identification);
 
 /// Name of the lock file that a background job for `identification` holds while it runs.
 std::string job_lock_path(std::string_view identification);

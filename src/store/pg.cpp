@@ -27,6 +27,8 @@ std::string trimmed(const char* message) {
     return text;
 }
 
+void ignore_notice(void*, const char*) {}
+
 [[noreturn]] void fail(PGconn* conn) { throw DatabaseError(trimmed(PQerrorMessage(conn))); }
 
 // Parses "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS[.ffffff]" (ISO date style); false for anything else
@@ -136,6 +138,8 @@ Connection connect(const ConnectParams& p) {
         switch (state) {
             case PGRES_POLLING_OK:
                 if (PQsetnonblocking(conn.get(), 1) != 0) fail(conn.get());
+                // Server notices ("relation already exists, skipping") are not for the operator.
+                PQsetNoticeProcessor(conn.get(), ignore_notice, nullptr);
                 return conn;
             case PGRES_POLLING_FAILED:
                 fail(conn.get());
