@@ -71,62 +71,67 @@ void check(const ProcessResult& r, const std::string& what) {
     if (r.status != 0) throw std::runtime_error(what + " failed (" + std::to_string(r.status) + "): " + r.out + r.err);
 }
 
+void own_by_server_user(const std::string& path) {
+    if (!running_as_root()) return;
+    passwd* pw = getpwnam("postgres");
+    if (pw == nullptr) throw std::runtime_error("the tests run as root and need the user postgres");
+    if (chown(path.c_str(), pw->pw_uid, pw->pw_gid) != 0) throw std::runtime_error("chown " + path);
+}
+
+bool pg_ctl_start(Cluster& c) {
+    return run_process(as_server_user({pg_bindir() + "/pg_ctl", "-D", c.dir + "/data", "-l", c.dir + "/log", "-w", "-t",
+                                       "60", "-o",
+                                       "-F -k " + c.dir + " -p " + c.port +
+                                           " -c listen_addresses=127.0.0.1 -c max_connections=200 -c fsync=off"
+                                           " -c synchronous_commit=off -c full_page_writes=off",
+                                       "start"}),
+                       120)
+               .status == 0;
+}
+
+void pg_ctl_stop(const Cluster& c) {
+    run_process(as_server_user({pg_bindir() + "/pg_ctl", "-D", c.dir + "/data", "-m", "immediate", "-w", "stop"}), 60);
+}
+
+Cluster make_cluster() {
+    Cluster c;
+    char tmpl[] = "/tmp/zor-test-pg-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+    c.dir = tmpl;
+    c.user = "postgres";
+    c.password = "senha de teste";
+    own_by_server_user(c.dir);
+    std::ofstream(c.dir + "/pwfile") << c.password << '\n';
+    own_by_server_user(c.dir + "/pwfile");
+    check(run_process(as_server_user({pg_bindir() + "/initdb", "-D", c.dir + "/data", "-U", c.user, "-E", "UTF8",
+                                      "--locale=C.UTF-8", "--auth-local=trust", "--auth-host=scram-sha-256",
+                                      "--pwfile=" + c.dir + "/pwfile", "-N"}),
+                      120),
+          "initdb");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        c.port = free_port();
+        if (pg_ctl_start(c)) return c;
+    }
+    throw std::runtime_error("could not start the test PostgreSQL; see " + c.dir + "/log");
+}
+
+void remove_cluster(Cluster& c) {
+    if (c.dir.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(c.dir, ec);
+    c.dir.clear();
+}
+
 struct ClusterHolder {
     Cluster c;
     bool started = false;
 
-    void start() {
-        char tmpl[] = "/tmp/zor-test-pg-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        c.dir = tmpl;
-        c.user = "postgres";
-        c.password = "senha de teste";
-        if (running_as_root()) {
-            passwd* pw = getpwnam("postgres");
-            if (pw == nullptr) throw std::runtime_error("the tests run as root and need the user postgres");
-            chown(c.dir.c_str(), pw->pw_uid, pw->pw_gid);
-        }
-        {
-            std::ofstream(c.dir + "/pwfile") << c.password << '\n';
-            if (running_as_root()) {
-                passwd* pw = getpwnam("postgres");
-                chown((c.dir + "/pwfile").c_str(), pw->pw_uid, pw->pw_gid);
-            }
-        }
-        const std::string bin = pg_bindir();
-        check(run_process(as_server_user({bin + "/initdb", "-D", c.dir + "/data", "-U", c.user, "-E", "UTF8",
-                                          "--locale=C.UTF-8", "--auth-local=trust", "--auth-host=scram-sha-256",
-                                          "--pwfile=" + c.dir + "/pwfile", "-N"}),
-                          120),
-              "initdb");
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            c.port = free_port();
-            ProcessResult r = run_process(
-                as_server_user({bin + "/pg_ctl", "-D", c.dir + "/data", "-l", c.dir + "/log", "-w", "-t", "60", "-o",
-                                "-F -k " + c.dir + " -p " + c.port +
-                                    " -c listen_addresses=127.0.0.1 -c max_connections=200 -c fsync=off"
-                                    " -c synchronous_commit=off -c full_page_writes=off",
-                                "start"}),
-                120);
-            if (r.status == 0) {
-                started = true;
-                return;
-            }
-        }
-        throw std::runtime_error("could not start the test PostgreSQL; see " + c.dir + "/log");
-    }
-
     ~ClusterHolder() { stop(); }
 
     void stop() {
-        if (c.dir.empty()) return;
-        if (started) {
-            run_process(as_server_user({pg_bindir() + "/pg_ctl", "-D", c.dir + "/data", "-m", "immediate", "-w", "stop"}), 60);
-            started = false;
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(c.dir, ec);
-        c.dir.clear();
+        if (started) pg_ctl_stop(c);
+        started = false;
+        remove_cluster(c);
     }
 };
 
@@ -165,7 +170,8 @@ std::string read_all(int fd) {
 const Cluster& cluster() {
     ClusterHolder& h = holder();
     if (!h.started) {
-        h.start();
+        h.c = make_cluster();
+        h.started = true;
         // Also stop the cluster when a test ends the process early.
         std::atexit([] { holder().stop(); });
     }
@@ -295,6 +301,132 @@ ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_s
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
+}
+
+Spawned spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    static std::atomic<int> counter{0};
+    Spawned sp;
+    const std::string base = "/tmp/zor-test-out-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    sp.out_path = base + ".out";
+    sp.err_path = base + ".err";
+    std::vector<std::string> args = argv;
+    std::vector<char*> cargv;
+    for (auto& a : args) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> envs;
+    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
+    for (const auto& e : env) envs.push_back(e);
+    std::vector<char*> cenv;
+    for (auto& e : envs) cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        setpgid(0, 0);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(sp.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(sp.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(cargv[0], cargv.data(), cenv.data());
+        _exit(127);
+    }
+    sp.pid = pid;
+    return sp;
+}
+
+ProcessResult finish(Spawned& sp, int time_limit_seconds) {
+    ProcessResult result;
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    for (;;) {
+        pid_t got = waitpid(sp.pid, &status, WNOHANG);
+        if (got == sp.pid) break;
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(time_limit_seconds)) {
+            result.timed_out = true;
+            kill(-sp.pid, SIGKILL);
+            waitpid(sp.pid, &status, 0);
+            break;
+        }
+        usleep(20000);
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    std::ifstream out(sp.out_path, std::ios::binary), err(sp.err_path, std::ios::binary);
+    std::ostringstream o, e;
+    o << out.rdbuf();
+    e << err.rdbuf();
+    result.out = o.str();
+    result.err = e.str();
+    unlink(sp.out_path.c_str());
+    unlink(sp.err_path.c_str());
+    sp.pid = -1;
+    return result;
+}
+
+OwnCluster::OwnCluster() : info(make_cluster()), running(true) {}
+
+OwnCluster::~OwnCluster() {
+    if (running) pg_ctl_stop(info);
+    remove_cluster(info);
+}
+
+void OwnCluster::stop_immediately() {
+    pg_ctl_stop(info);
+    running = false;
+}
+
+void OwnCluster::start() {
+    if (!pg_ctl_start(info)) throw std::runtime_error("could not restart the cluster; see " + info.dir + "/log");
+    running = true;
+}
+
+SilentServer::SilentServer() {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listen_fd_, 64) != 0) {
+        throw std::runtime_error("silent server: bind/listen");
+    }
+    socklen_t len = sizeof addr;
+    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = std::to_string(ntohs(addr.sin_port));
+    thread_ = std::thread([this] {
+        std::vector<int> accepted;
+        while (!stop_) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (poll(&p, 1, 100) > 0) {
+                int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) accepted.push_back(fd);  // held open, never answered
+            }
+        }
+        for (int fd : accepted) close(fd);
+    });
+}
+
+SilentServer::~SilentServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    close(listen_fd_);
+}
+
+std::vector<std::string> proc_cmdline(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    const std::string raw = s.str();
+    std::vector<std::string> args;
+    std::size_t pos = 0;
+    while (pos < raw.size()) {
+        std::size_t nul = raw.find('\0', pos);
+        if (nul == std::string::npos) nul = raw.size();
+        args.push_back(raw.substr(pos, nul - pos));
+        pos = nul + 1;
+    }
+    return args;
 }
 
 std::string program() { return ZOR_PROGRAM; }

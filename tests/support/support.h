@@ -2,7 +2,9 @@
 // Test support: a throwaway PostgreSQL cluster for this test process, SQL helpers, and a runner
 // that starts the real program as a process.
 
+#include <atomic>
 #include <optional>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +52,45 @@ struct ProcessResult {
 /// `env` entries ("NAME=value") are added to the environment.
 ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_seconds = 180,
                           const std::vector<std::string>& env = {});
+
+/// A process started in the background with its output going to files; `finish` waits for it.
+struct Spawned {
+    int pid = -1;
+    std::string out_path;
+    std::string err_path;
+};
+Spawned spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+/// Waits (at most `time_limit_seconds`, then kills it) and collects what it wrote.
+ProcessResult finish(Spawned& process, int time_limit_seconds = 180);
+
+/// A second, independent cluster that a test can stop and start again (for server failures).
+struct OwnCluster {
+    Cluster info;
+    OwnCluster();
+    ~OwnCluster();
+    OwnCluster(const OwnCluster&) = delete;
+    OwnCluster& operator=(const OwnCluster&) = delete;
+    void stop_immediately();
+    void start();
+    bool running = false;
+};
+
+/// A loopback TCP listener that accepts connections and never answers; its port.
+struct SilentServer {
+    std::string port;
+    SilentServer();
+    ~SilentServer();
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+  private:
+    int listen_fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+/// The arguments of a process as /proc shows them (empty when it has gone).
+std::vector<std::string> proc_cmdline(int pid);
 
 /// Path of the built program, and of its variant with a bound of a few seconds.
 std::string program();
