@@ -70,9 +70,11 @@ int run_program(int argc, char** argv, int runtime_limit) {
             cfg.pg_password = std::move(secrets[1]);
         }
         // Other local users can read every process's arguments: keep the passwords out of them.
+        // The bytes are overwritten with a filler rather than NULs, so that /proc still shows
+        // 15 arguments with the identification last.
         for (std::size_t pos : {DB_PASSWORD_POSITION, PG_PASSWORD_POSITION}) {
             char* arg = argv[pos + 1];
-            std::memset(arg, 0, std::strlen(arg));
+            std::memset(arg, 'x', std::strlen(arg));
         }
         LaunchContext launch_context{program_path(), {}, {DB_PASSWORD_POSITION, PG_PASSWORD_POSITION}};
         for (const std::string* field :

@@ -400,7 +400,10 @@ SilentServer::SilentServer() {
             pollfd p{listen_fd_, POLLIN, 0};
             if (poll(&p, 1, 100) > 0) {
                 int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) accepted.push_back(fd);  // held open, never answered
+                if (fd >= 0) {
+                    accepted.push_back(fd);  // held open, never answered
+                    ++accepted_;
+                }
             }
         }
         for (int fd : accepted) close(fd);

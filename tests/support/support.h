@@ -82,10 +82,13 @@ struct SilentServer {
     ~SilentServer();
     SilentServer(const SilentServer&) = delete;
     SilentServer& operator=(const SilentServer&) = delete;
+    /// Connections accepted so far.
+    int connections() const { return accepted_.load(); }
 
   private:
     int listen_fd_ = -1;
     std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
     std::thread thread_;
 };
 
