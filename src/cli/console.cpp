@@ -71,11 +71,17 @@ void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out) {
         for (const Entry& e : record) {
             line.assign(e.key);
             pad_to(line, code_points(e.key), key_width);
+            const std::size_t key_only = line.size();
             if (!is_null(e.value)) {
-                const std::string text = text_form(e.value);
-                line += ' ';
-                line += text;
-                pad_to(line, code_points(text), value_width);
+                // A value that cannot be composed is shown like one without printable form.
+                try {
+                    const std::string text = text_form(e.value);
+                    line += ' ';
+                    line += text;
+                    pad_to(line, code_points(text), value_width);
+                } catch (const std::exception&) {
+                    line.resize(key_only);
+                }
             }
             line += '\n';
             out << line;

@@ -28,10 +28,22 @@ std::string create_table_statement(bool nulls_not_distinct) {
 void ensure_schema(pg_conn* conn) {
     // Each operation is guarded on its own: ordinary errors are printed and the step goes on.
     // A TimeoutException is not one of them and ends the run.
+    // CREATE TABLE IF NOT EXISTS needs the CREATE right on the schema even when the table is
+    // there, so a store user with rights on the table alone would see an error on every run: the
+    // statement is only sent when the table is missing (or when that cannot be told).
+    bool exists = false;
     try {
-        execute(conn, create_table_statement(server_version(conn) >= 150000));
-    } catch (const std::exception& e) {
-        say(std::string("Erro ao criar tabela zor_clientes: ") + e.what());
+        const std::vector<Row> rows = query(conn, "SELECT to_regclass('zor_clientes') IS NOT NULL;");
+        exists = rows.size() == 1 && rows[0].size() == 1 && rows[0][0] == Value{std::string("t")};
+    } catch (const std::exception&) {
+        exists = false;
+    }
+    if (!exists) {
+        try {
+            execute(conn, create_table_statement(server_version(conn) >= 150000));
+        } catch (const std::exception& e) {
+            say(std::string("Erro ao criar tabela zor_clientes: ") + e.what());
+        }
     }
 
     std::set<std::string> colunas_existentes;

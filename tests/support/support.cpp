@@ -235,6 +235,21 @@ std::string create_erp_database(std::string_view extra_options) {
     return db;
 }
 
+void load_many_clients(const std::string& db, int n) {
+    const std::string N = std::to_string(n);
+    exec_sql(db, "INSERT INTO admcore_pessoa SELECT g, 'Cliente ' || g, lpad(g::text, 11, '0') FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO admcore_endereco SELECT g, 'Bairro ' || (g % 50) FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO admcore_cliente SELECT g, g, g FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO admcore_pop VALUES (1, 3550308, 'São Paulo (Centro)');"
+                 "INSERT INTO admcore_cidade VALUES ('3550308', 'São Paulo');"
+                 "INSERT INTO admcore_clientecontrato (cliente_id, pop_id, data_cadastro) "
+                 "  SELECT g, 1, timestamp '2020-01-01' + g * interval '1 minute' FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO admcore_contato SELECT g, '(11) 9' || lpad(g::text, 8, '0') FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO admcore_clientecontato (cliente_id, contato_id) SELECT g, g FROM generate_series(1," + N + ") g;"
+                 "INSERT INTO financeiro_titulo (cliente_id, valor, status, data_vencimento, data_documento) "
+                 "  SELECT g, 99.90 + g % 7, 1, CURRENT_DATE - 10 - g % 30, timestamp '2024-01-01 08:00' FROM generate_series(1," + N + ") g;");
+}
+
 ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_seconds, const std::vector<std::string>& env) {
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");

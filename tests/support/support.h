@@ -39,6 +39,9 @@ std::string source_file(const std::string& relative_path);
 /// Creates a database with the ERP tables (empty); returns its name.
 std::string create_erp_database(std::string_view extra_options = "");
 
+/// Fills an ERP database with `n` overdue clients (ids 1..n), each with one contract and address.
+void load_many_clients(const std::string& db, int n);
+
 struct ProcessResult {
     int status = -1;        // exit status, or -1 when killed by a signal
     int signal = 0;         // the signal that ended it, if any
