@@ -1,5 +1,6 @@
 #include "cli/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -57,13 +58,16 @@ std::string real_text(double x) {
 }
 
 std::string datetime_text(const DateTime& dt) {
-    char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day,
-                          dt.hour, dt.minute, dt.second);
+    // Sized for any field values, not only calendar ones: seven ints take at most 7 * 11 digits.
+    char buf[128];
+    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day, dt.hour,
+                          dt.minute, dt.second);
+    std::string out(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
     if (dt.microsecond != 0) {
-        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%06d", dt.microsecond);
+        n = std::snprintf(buf, sizeof buf, ".%06d", dt.microsecond);
+        out.append(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
     }
-    return std::string(buf, static_cast<std::size_t>(n));
+    return out;
 }
 
 std::string text_form(const Value& v) {
