@@ -356,7 +356,9 @@ std::string job_lock_path(std::string_view identification) {
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return "/tmp/zor_clientes_postgres-" + safe + "-" + hex + ".lock";
+    // The user id is part of the name: a job started by hand as another user (root, say) must not
+    // leave files that the zabbix user can no longer open.
+    return "/tmp/zor_clientes_postgres-" + std::to_string(geteuid()) + "-" + safe + "-" + hex + ".lock";
 }
 
 }  // namespace zor

@@ -73,7 +73,8 @@ std::vector<std::string> receive_launch_secrets();
 /// in it is not the usual success.
 std::string job_log_path(std::string_view identification);
 
-/// Name of the lock file that a background job for `identification` holds while it runs.
+/// Name of the lock file that a background job for `identification` holds while it runs; one per
+/// user and identification, under /tmp.
 std::string job_lock_path(std::string_view identification);
 
 }  // namespace zor
