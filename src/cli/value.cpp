@@ -57,15 +57,38 @@ std::string real_text(double x) {
     return out;
 }
 
+namespace {
+
+// Appends `v` with at least `width` digits (a "-" first when negative), like printf's %0*d.
+void append_padded(std::string& out, int v, int width) {
+    char buf[16];
+    auto res = std::to_chars(buf, buf + sizeof buf, v < 0 ? -static_cast<long long>(v) : static_cast<long long>(v));
+    const int digits = static_cast<int>(res.ptr - buf);
+    if (v < 0) out += '-';
+    if (digits < width) out.append(static_cast<std::size_t>(width - digits), '0');
+    out.append(buf, res.ptr);
+}
+
+}  // namespace
+
 std::string datetime_text(const DateTime& dt) {
-    // Sized for any field values, not only calendar ones: seven ints take at most 7 * 11 digits.
-    char buf[128];
-    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day, dt.hour,
-                          dt.minute, dt.second);
-    std::string out(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+    // Written by hand rather than with snprintf: the push writes three of these per client.
+    std::string out;
+    out.reserve(26);
+    append_padded(out, dt.year, 4);
+    out += '-';
+    append_padded(out, dt.month, 2);
+    out += '-';
+    append_padded(out, dt.day, 2);
+    out += ' ';
+    append_padded(out, dt.hour, 2);
+    out += ':';
+    append_padded(out, dt.minute, 2);
+    out += ':';
+    append_padded(out, dt.second, 2);
     if (dt.microsecond != 0) {
-        n = std::snprintf(buf, sizeof buf, ".%06d", dt.microsecond);
-        out.append(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+        out += '.';
+        append_padded(out, dt.microsecond, 6);
     }
     return out;
 }

@@ -78,8 +78,7 @@ DateTime normalise_datetime(const DateTime& dt) {
     return DateTime{back.tm_year + 1900, back.tm_mon + 1, back.tm_mday, back.tm_hour, back.tm_min, back.tm_sec, 0};
 }
 
-ClientDiscoveryRecord make_record(Row&& source, const std::string& identification) {
-    Row row = std::move(source);  // the row's memory goes when the record is made
+ClientDiscoveryRecord make_record(Row&& row, const std::string& identification) {
     if (row.size() < ROW_COLUMNS) {
         throw std::runtime_error("linha de clientes em atraso com " + std::to_string(row.size()) +
                                  " colunas; esperadas " + std::to_string(ROW_COLUMNS));
@@ -120,12 +119,15 @@ std::string debug_preamble() {
 
 int discovery_clientes() {
     const std::string& identification = run_config().zabbix_host;
-    std::vector<Row> rows = fetch_overdue_clients();
 
+    // Each overdue-client row becomes its record as soon as it arrives, so the rows and the
+    // records of a large provider are never held in memory side by side.
     std::vector<ClientDiscoveryRecord> discovery_qdb;
-    discovery_qdb.reserve(rows.size());
-    for (Row& row : rows) discovery_qdb.push_back(make_record(std::move(row), identification));
-    rows = {};
+    {
+        Connection erp = connect_erp();
+        for_each_row(erp.get(), OVERDUE_CLIENTS_QUERY,
+                     [&](Row&& row) { discovery_qdb.push_back(make_record(std::move(row), identification)); });
+    }
 
     if (identification == "debug") {
         std::cout << debug_preamble();

@@ -21,7 +21,8 @@ std::string clean_text(std::string_view text);
 /// through the platform's conversions (mktime and localtime).
 DateTime normalise_datetime(const DateTime& dt);
 
-/// Builds the record of one overdue-client row for the given identification.
+/// Builds the record of one overdue-client row for the given identification, moving the row's
+/// values into it.
 ClientDiscoveryRecord make_record(Row&& row, const std::string& identification);
 
 /// The debug preamble: notice, version line and the coloured "Clientes" heading.

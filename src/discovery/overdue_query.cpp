@@ -49,9 +49,13 @@ GROUP BY
     financeiro_titulo.primeiro_vencimento
 )SQL";
 
-std::vector<Row> fetch_overdue_clients() {
+Connection connect_erp() {
     const RunConfig& cfg = run_config();
-    Connection conn = connect({cfg.db_ip, cfg.db_port, cfg.db_name, cfg.db_user, cfg.db_password});
+    return connect({cfg.db_ip, cfg.db_port, cfg.db_name, cfg.db_user, cfg.db_password});
+}
+
+std::vector<Row> fetch_overdue_clients() {
+    Connection conn = connect_erp();
     std::vector<Row> rows = query(conn.get(), OVERDUE_CLIENTS_QUERY);
     conn.reset();  // closed before any row is transformed
     return rows;

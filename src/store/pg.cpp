@@ -192,14 +192,16 @@ Value decode_field(unsigned int type, const char* text, std::size_t length) {
     return std::string(s);
 }
 
-std::vector<Row> query(PGconn* conn, const std::string& sql) {
-    std::vector<Row> rows;
+void for_each_row(PGconn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row) {
+    // Single-row mode: each row comes in a result of its own, freed once decoded, so a large
+    // result is never held whole by libpq.
     send_query(conn, sql, true);
     collect(conn, [&](PGresult* r) {
         const int nrows = PQntuples(r);
         const int ncols = PQnfields(r);
+        Row row;
         for (int i = 0; i < nrows; ++i) {
-            Row row;
+            row.clear();  // a row whose values were moved out keeps its buffer for the next one
             row.reserve(static_cast<std::size_t>(ncols));
             for (int c = 0; c < ncols; ++c) {
                 if (PQgetisnull(r, i, c) != 0) {
@@ -209,9 +211,14 @@ std::vector<Row> query(PGconn* conn, const std::string& sql) {
                 row.push_back(decode_field(PQftype(r, c), PQgetvalue(r, i, c),
                                            static_cast<std::size_t>(PQgetlength(r, i, c))));
             }
-            rows.push_back(std::move(row));
+            on_row(std::move(row));
         }
     });
+}
+
+std::vector<Row> query(PGconn* conn, const std::string& sql) {
+    std::vector<Row> rows;
+    for_each_row(conn, sql, [&](Row&& row) { rows.push_back(std::move(row)); });
     return rows;
 }
 

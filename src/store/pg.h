@@ -1,6 +1,7 @@
 #pragma once
 /// The small libpq layer shared by the ERP fetch and the store: connect, run, decode, quote.
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,10 @@ struct ConnectParams {
 Connection connect(const ConnectParams& params);
 
 using Row = std::vector<Value>;
+
+/// Runs one statement without parameters and hands every row, decoded by column type, to
+/// `on_row` as soon as it arrives: no more than one row is held at a time.
+void for_each_row(pg_conn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row);
 
 /// Runs one statement without parameters and returns all its rows decoded by column type.
 /// A query still running at the deadline is cancelled before TimeoutException is raised.

@@ -100,6 +100,9 @@ TEST(Faults, StoreThatDiesMidPushLosesNoCommittedPageAndHalfWritesNone) {
     };
     // The table exists, and every statement that writes it takes a while, so the run can be
     // caught between pages.
+    // The test clusters commit asynchronously for speed; a committed page must survive the
+    // immediate stop here, as it does on a real server.
+    store_sql("ALTER DATABASE postgres SET synchronous_commit = on");
     store_sql(zor::create_table_statement(true));
     store_sql("CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(1.5); RETURN NULL; END $$;"
               "CREATE TRIGGER slow AFTER INSERT ON zor_clientes FOR EACH STATEMENT EXECUTE FUNCTION slow();");
