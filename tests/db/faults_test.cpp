@@ -65,8 +65,8 @@ TEST(Faults, SilentServersAndEndlessQueriesEndAtTheBound) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> p = discovery_args(c.erp_db, store, "silent");
-        if (c.silent_erp) p[3] = silent.port;
-        if (c.silent_store) p[9] = silent.port;
+        if (c.silent_erp) p[3] = silent.port();
+        if (c.silent_store) p[9] = silent.port();
         ProcessResult r = run_process(with_program(p, short_limit_program()), 120);
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.status, 0) << r.out << r.err;

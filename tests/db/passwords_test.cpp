@@ -90,15 +90,15 @@ TEST(Passwords, BlankedFromTheArgumentsOfARunWaitingOnAServer) {
     Roles roles;
     SilentServer silent;
     std::vector<std::string> p = roles.params("ident-pw-wait");
-    p[3] = silent.port;  // the ERP accepts and never answers
+    p[3] = silent.port();  // the ERP accepts and never answers
     Spawned sp = spawn_process(with_program(p, short_limit_program()));
-    ASSERT_TRUE(wait_until([&] { return silent.connections() > 0; }, 20));
+    ASSERT_TRUE(wait_until([&] { return silent.accepted() > 0; }, 20));
 
     const std::vector<std::string> args = proc_cmdline(sp.pid);
     ASSERT_EQ(args.size(), 15u);
     EXPECT_EQ(args[1], "discovery_clientes");
     EXPECT_EQ(args[2], p[1]);
-    EXPECT_EQ(args[4], silent.port);
+    EXPECT_EQ(args[4], silent.port());
     EXPECT_EQ(args.back(), "ident-pw-wait");
     EXPECT_EQ(args[7].find_first_not_of('x'), std::string::npos) << args[7];
     EXPECT_EQ(args[13].find_first_not_of('x'), std::string::npos) << args[13];
@@ -146,10 +146,10 @@ TEST(Passwords, BackgroundJobArgumentsHoldNone) {
     SilentServer silent;
     const std::string ident = "ident-pw-bg-" + std::to_string(getpid());
     std::vector<std::string> p = roles.params(ident, "launch_discovery_clientes");
-    p[3] = silent.port;
+    p[3] = silent.port();
     ProcessResult r = run_process(with_program(p, short_limit_program()), 60);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    ASSERT_TRUE(wait_until([&] { return silent.connections() > 0; }, 20));
+    ASSERT_TRUE(wait_until([&] { return silent.accepted() > 0; }, 20));
     const int pid = find_process(ident);
     ASSERT_GT(pid, 0);
     const std::vector<std::string> args = proc_cmdline(pid);

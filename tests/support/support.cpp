@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -399,36 +400,77 @@ void OwnCluster::start() {
 }
 
 SilentServer::SilentServer() {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listen_fd_, 64) != 0) {
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 64) != 0) {
         throw std::runtime_error("silent server: bind/listen");
     }
     socklen_t len = sizeof addr;
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = std::to_string(ntohs(addr.sin_port));
-    thread_ = std::thread([this] {
-        std::vector<int> accepted;
-        while (!stop_) {
-            pollfd p{listen_fd_, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    accepted.push_back(fd);  // held open, never answered
-                    ++accepted_;
-                }
-            }
-        }
-        for (int fd : accepted) close(fd);
-    });
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = std::to_string(ntohs(addr.sin_port));
+    if (pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("silent server: pipe");
+    thread_ = std::thread([this] { serve(); });
 }
 
-SilentServer::~SilentServer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    close(listen_fd_);
+SilentServer::~SilentServer() { stop(); }
+
+void SilentServer::serve() {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    for (;;) {
+        if (poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents != 0) return;
+        if ((fds[0].revents & POLLIN) != 0) {
+            const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c >= 0) {
+                connections_.push_back(c);  // held open, never answered
+                ++accepted_;
+            }
+        }
+    }
+}
+
+void SilentServer::stop() {
+    if (!thread_.joinable()) return;
+    ssize_t ignored = write(stop_[1], "x", 1);
+    (void)ignored;
+    thread_.join();
+    for (int c : connections_) close(c);
+    connections_.clear();
+    close(fd_);
+    close(stop_[0]);
+    close(stop_[1]);
+}
+
+int SilentServer::connect_client() const {
+    const int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<unsigned short>(std::stoi(port_)));
+    if (c < 0 || ::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        throw std::runtime_error("silent server: connect");
+    }
+    return c;
+}
+
+void LocalZone::SetUp() {
+    if (const char* tz = std::getenv("TZ")) saved_ = tz;
+}
+
+void LocalZone::TearDown() {
+    if (saved_) {
+        setenv("TZ", saved_->c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+void LocalZone::use_zone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
 }
 
 std::vector<std::string> proc_cmdline(int pid) {

@@ -2,6 +2,8 @@
 // Test support: a throwaway PostgreSQL cluster for this test process, SQL helpers, and a runner
 // that starts the real program as a process.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -78,21 +80,42 @@ struct OwnCluster {
     bool running = false;
 };
 
-/// A loopback TCP listener that accepts connections and never answers; its port.
-struct SilentServer {
-    std::string port;
+/// A loopback TCP listener that accepts every connection and never answers, until stopped; then
+/// it closes the connections it holds, so their clients see the server go away.
+class SilentServer {
+  public:
     SilentServer();
     ~SilentServer();
     SilentServer(const SilentServer&) = delete;
     SilentServer& operator=(const SilentServer&) = delete;
+
+    const std::string& port() const { return port_; }
     /// Connections accepted so far.
-    int connections() const { return accepted_.load(); }
+    int accepted() const { return accepted_.load(); }
+    /// A client socket connected to this server.
+    int connect_client() const;
+    void stop();
 
   private:
-    int listen_fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0};
+    void serve();
+    int fd_ = -1;
+    int stop_[2] = {-1, -1};
+    std::string port_;
     std::thread thread_;
+    std::vector<int> connections_;  // touched by the serving thread until it is joined
+    std::atomic<int> accepted_{0};
+};
+
+/// Test fixture for code that reads the local time zone: tests pick one with use_zone, and the
+/// process's own TZ comes back afterwards.
+class LocalZone : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    static void use_zone(const char* zone);
+
+  private:
+    std::optional<std::string> saved_;
 };
 
 /// The arguments of a process as /proc shows them (empty when it has gone).

@@ -58,66 +58,6 @@ private:
     std::string port_;
 };
 
-// A loopback server that accepts every connection and never answers, until stopped; then it
-// closes the connections it holds, so their clients see the server go away.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 16) != 0) {
-            throw std::runtime_error("listen");
-        }
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = std::to_string(ntohs(addr.sin_port));
-        if (pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~SilentServer() { stop(); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-
-    const std::string& port() const { return port_; }
-    int accepted() const { return accepted_.load(); }
-
-    void stop() {
-        if (!thread_.joinable()) return;
-        ssize_t ignored = write(stop_[1], "x", 1);
-        (void)ignored;
-        thread_.join();
-        for (int c : connections_) close(c);
-        connections_.clear();
-        close(fd_);
-        close(stop_[0]);
-        close(stop_[1]);
-    }
-
-private:
-    void serve() {
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-        for (;;) {
-            if (poll(fds, 2, -1) < 0) continue;
-            if (fds[1].revents != 0) return;
-            if ((fds[0].revents & POLLIN) != 0) {
-                const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (c >= 0) {
-                    connections_.push_back(c);
-                    ++accepted_;
-                }
-            }
-        }
-    }
-
-    int fd_ = -1;
-    int stop_[2] = {-1, -1};
-    std::string port_;
-    std::thread thread_;
-    std::vector<int> connections_;  // touched by the serving thread until it is joined
-    std::atomic<int> accepted_{0};
-};
 
 // The 14 parameters of the full form with both databases at the given port.
 std::vector<std::string> full_form(const std::string& mode, const std::string& port,

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include "cli/value.h"
 
 using zor::DateTime;
+using zor_test::LocalZone;
 using zor::Record;
 using zor::Value;
 
@@ -216,28 +219,6 @@ TEST(Palette, SequencesAreExact) {
 // ---------------------------------------------------------------------------------------------
 // Clock
 
-// Keeps TZ as it was before the test.
-class Clock : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    }
-    void TearDown() override {
-        if (saved_) {
-            setenv("TZ", saved_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    static void use_zone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 std::time_t as_local_seconds(const DateTime& dt) {
     std::tm tm{};
@@ -251,7 +232,7 @@ std::time_t as_local_seconds(const DateTime& dt) {
     return std::mktime(&tm);
 }
 
-TEST_F(Clock, TimestampIsTheLocalClockWithMicroseconds) {
+TEST_F(LocalZone, TimestampIsTheLocalClockWithMicroseconds) {
     // Three hours behind UTC all year: a reading in UTC would be off by hours.
     use_zone("America/Sao_Paulo");
     bool some_microseconds = false;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -17,33 +19,19 @@
 #include "store/snapshot_schema.h"
 
 using zor::DateTime;
+using zor_test::LocalZone;
 using zor::Row;
 using zor::Value;
 
 namespace {
 
-// Sets TZ for one test and puts the previous value back afterwards.
-class LocalZone : public ::testing::Test {
-protected:
+// Records are built in UTC unless a test picks another zone.
+class RecordZone : public LocalZone {
+  protected:
     void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) saved_ = tz;
+        LocalZone::SetUp();
         use_zone("UTC");
     }
-    void TearDown() override {
-        if (saved_) {
-            setenv("TZ", saved_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    static void use_zone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
 };
 
 std::string describe(const Value& v) {
@@ -88,7 +76,7 @@ struct NormaliseCase {
     DateTime expected;
 };
 
-TEST_F(LocalZone, NormaliseDatetimeGoesThroughTheLocalClock) {
+TEST_F(RecordZone, NormaliseDatetimeGoesThroughTheLocalClock) {
     const NormaliseCase cases[] = {
         {"UTC", "a date gives midnight", {2024, 3, 5, 0, 0, 0, 0}, {2024, 3, 5, 0, 0, 0, 0}},
         {"UTC", "fraction dropped, not rounded", {2024, 3, 5, 10, 20, 30, 750000}, {2024, 3, 5, 10, 20, 30, 0}},
@@ -152,7 +140,7 @@ void expect_record(const zor::ClientDiscoveryRecord& record, const std::vector<V
     }
 }
 
-TEST_F(LocalZone, RecordHasItsFourteenEntriesInOrder) {
+TEST_F(RecordZone, RecordHasItsFourteenEntriesInOrder) {
     const auto record = zor::make_record(sample_row(), "zabbix-host-7");
     expect_record(record, {
                               std::int64_t{1042},
@@ -172,7 +160,7 @@ TEST_F(LocalZone, RecordHasItsFourteenEntriesInOrder) {
                           });
 }
 
-TEST_F(LocalZone, MissingValuesOfARow) {
+TEST_F(RecordZone, MissingValuesOfARow) {
     Row row(13, Value{});
     row[3] = std::int64_t{1};
     row[7] = std::int64_t{0};
@@ -195,7 +183,7 @@ TEST_F(LocalZone, MissingValuesOfARow) {
                           });
 }
 
-TEST_F(LocalZone, PlaceholdersAndCleanUpOfCityPopAndNeighbourhood) {
+TEST_F(RecordZone, PlaceholdersAndCleanUpOfCityPopAndNeighbourhood) {
     struct Case {
         const char* name;
         Value input;
@@ -226,7 +214,7 @@ TEST_F(LocalZone, PlaceholdersAndCleanUpOfCityPopAndNeighbourhood) {
     }
 }
 
-TEST_F(LocalZone, DebtTotalKeepsItsKind) {
+TEST_F(RecordZone, DebtTotalKeepsItsKind) {
     struct Case {
         const char* name;
         Value input;
@@ -248,7 +236,7 @@ TEST_F(LocalZone, DebtTotalKeepsItsKind) {
     }
 }
 
-TEST_F(LocalZone, DatesGoThroughTheLocalClock) {
+TEST_F(RecordZone, DatesGoThroughTheLocalClock) {
     use_zone("America/New_York");
     Row row = sample_row();
     row[6] = DateTime{2024, 3, 10, 2, 30, 0, 0};
@@ -261,7 +249,7 @@ TEST_F(LocalZone, DatesGoThroughTheLocalClock) {
     EXPECT_EQ(describe(record[12].value), describe(DateTime{2024, 7, 1, 23, 59, 59, 0}));
 }
 
-TEST_F(LocalZone, IdentificationIsTakenVerbatim) {
+TEST_F(RecordZone, IdentificationIsTakenVerbatim) {
     for (const char* ident : {"debug", "Debug", " host 1 ", "(a-b).c"}) {
         SCOPED_TRACE(ident);
         const auto record = zor::make_record(sample_row(), ident);
@@ -271,7 +259,7 @@ TEST_F(LocalZone, IdentificationIsTakenVerbatim) {
     }
 }
 
-TEST_F(LocalZone, ShortRowIsAnError) {
+TEST_F(RecordZone, ShortRowIsAnError) {
     Row row = sample_row();
     row.pop_back();
     EXPECT_THROW((void)zor::make_record(std::move(row), "x"), std::exception);
