@@ -19,16 +19,6 @@ std::string timeout_line() {
            " segundos.";
 }
 
-template <typename Pred>
-bool wait_until(Pred pred, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return pred();
-}
-
 std::string count_rows(const std::string& store, const std::string& ident) {
     return query_value(store, "SELECT count(*) FROM zor_clientes WHERE zoridentification = '" + ident + "'");
 }

@@ -74,16 +74,6 @@ int find_process(const std::string& needle) {
     return -1;
 }
 
-template <typename Pred>
-bool wait_until(Pred pred, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return pred();
-}
-
 }  // namespace
 
 TEST(Passwords, BlankedFromTheArgumentsOfARunWaitingOnAServer) {

@@ -490,22 +490,9 @@ TEST(SnapshotPush, TimeoutDuringTheUpsertIsNotTakenForAnOrdinaryFailure) {
     zor::Connection locker = zor::connect({"127.0.0.1", c.port, db, c.user, c.password});
     zor::execute(locker.get(), "BEGIN; LOCK TABLE zor_clientes IN SHARE MODE;");
 
-    testing::internal::CaptureStdout();
-    bool timed_out = false;
-    {
-        zor::RuntimeLimiter guard = zor::runtime_limiter(2);
-        zor::enter(guard);
-        try {
-            zor::sendPostgresClientes({client(1)});
-        } catch (const zor::TimeoutException&) {
-            timed_out = true;
-        } catch (...) {
-            testing::internal::GetCapturedStdout();
-            throw;
-        }
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(timed_out);
+    const BoundedRun run = run_with_bound(2, [&] { zor::sendPostgresClientes({client(1)}); });
+    const std::string& out = run.out;
+    EXPECT_TRUE(run.timed_out);
     // Neither the upsert's failure message nor the retention follow.
     EXPECT_EQ(out, CONNECTED + "\n" + sending(1) + "\n");
     locker.reset();

@@ -277,21 +277,7 @@ TEST(SnapshotSchema, TimeoutWhileAddingAColumnIsNotTakenForAnOrdinaryFailure) {
     zor::execute(locker.get(), "BEGIN; LOCK TABLE zor_clientes IN ACCESS SHARE MODE;");
     zor::Connection conn = open_store(db);
 
-    testing::internal::CaptureStdout();
-    bool timed_out = false;
-    {
-        zor::RuntimeLimiter guard = zor::runtime_limiter(1);
-        zor::enter(guard);
-        try {
-            zor::ensure_schema(conn.get());
-        } catch (const zor::TimeoutException&) {
-            timed_out = true;
-        } catch (...) {
-            testing::internal::GetCapturedStdout();
-            throw;
-        }
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(timed_out);
-    EXPECT_EQ(out, "");
+    const BoundedRun run = run_with_bound(1, [&] { zor::ensure_schema(conn.get()); });
+    EXPECT_TRUE(run.timed_out);
+    EXPECT_EQ(run.out, "");
 }

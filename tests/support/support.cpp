@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "process_library/process_library.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -158,6 +160,23 @@ std::unique_ptr<PGconn, ConnDeleter> open_db(const std::string& db) {
     return conn;
 }
 
+// The argument and environment vectors of a process to start: the environment is this process's
+// plus `extra` ("NAME=value").
+struct ExecArgs {
+    std::vector<std::string> args;
+    std::vector<std::string> envs;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    ExecArgs(const std::vector<std::string>& a, const std::vector<std::string>& extra) : args(a) {
+        for (char** e = environ; *e; ++e) envs.emplace_back(*e);
+        envs.insert(envs.end(), extra.begin(), extra.end());
+        for (auto& x : args) argv.push_back(x.data());
+        argv.push_back(nullptr);
+        for (auto& x : envs) envp.push_back(x.data());
+        envp.push_back(nullptr);
+    }
+};
+
 std::string read_all(int fd) {
     std::string s;
     char buf[65536];
@@ -254,16 +273,7 @@ void load_many_clients(const std::string& db, int n) {
 ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_seconds, const std::vector<std::string>& env) {
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> args = argv;
-    std::vector<char*> cargv;
-    for (auto& a : args) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
-    for (const auto& e : env) envs.push_back(e);
-    std::vector<char*> cenv;
-    for (auto& e : envs) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
+    ExecArgs exec(argv, env);
 
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
@@ -274,7 +284,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, int time_limit_s
         dup2(devnull, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        execve(cargv[0], cargv.data(), cenv.data());
+        execve(exec.argv[0], exec.argv.data(), exec.envp.data());
         _exit(127);
     }
     close(out_pipe[1]);
@@ -325,16 +335,7 @@ Spawned spawn_process(const std::vector<std::string>& argv, const std::vector<st
     const std::string base = "/tmp/zor-test-out-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
     sp.out_path = base + ".out";
     sp.err_path = base + ".err";
-    std::vector<std::string> args = argv;
-    std::vector<char*> cargv;
-    for (auto& a : args) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
-    for (const auto& e : env) envs.push_back(e);
-    std::vector<char*> cenv;
-    for (auto& e : envs) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
+    ExecArgs exec(argv, env);
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
@@ -345,7 +346,7 @@ Spawned spawn_process(const std::vector<std::string>& argv, const std::vector<st
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        execve(cargv[0], cargv.data(), cenv.data());
+        execve(exec.argv[0], exec.argv.data(), exec.envp.data());
         _exit(127);
     }
     sp.pid = pid;
@@ -487,6 +488,23 @@ std::vector<std::string> proc_cmdline(int pid) {
         pos = nul + 1;
     }
     return args;
+}
+
+BoundedRun run_with_bound(int seconds, const std::function<void()>& work) {
+    BoundedRun run;
+    testing::internal::CaptureStdout();
+    try {
+        zor::RuntimeLimiter guard = zor::runtime_limiter(seconds);
+        zor::enter(guard);
+        work();
+    } catch (const zor::TimeoutException&) {
+        run.timed_out = true;
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+    run.out = testing::internal::GetCapturedStdout();
+    return run;
 }
 
 std::string program() { return ZOR_PROGRAM; }

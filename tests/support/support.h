@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <string>
@@ -117,6 +119,24 @@ class LocalZone : public ::testing::Test {
   private:
     std::optional<std::string> saved_;
 };
+
+/// Polls `pred` every 50 ms until it holds or `seconds` have passed; its last answer.
+template <typename Pred>
+bool wait_until(Pred pred, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return pred();
+}
+
+/// Runs `work` inside a run-time limiter of `seconds`, capturing what it prints.
+struct BoundedRun {
+    bool timed_out = false;
+    std::string out;
+};
+BoundedRun run_with_bound(int seconds, const std::function<void()>& work);
 
 /// The arguments of a process as /proc shows them (empty when it has gone).
 std::vector<std::string> proc_cmdline(int pid);
