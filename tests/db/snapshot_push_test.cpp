@@ -55,14 +55,7 @@ void point_store_at(const std::string& db, const std::string& port = "", const s
 
 // Runs the push against the store set by point_store_at and returns what it printed.
 std::string push(const std::vector<zor::Record>& records) {
-    testing::internal::CaptureStdout();
-    try {
-        zor::sendPostgresClientes(records);
-    } catch (...) {
-        testing::internal::GetCapturedStdout();
-        throw;
-    }
-    return testing::internal::GetCapturedStdout();
+    return captured_stdout([&] { zor::sendPostgresClientes(records); });
 }
 
 // A fresh store database, pointed at.

@@ -32,14 +32,7 @@ zor::Connection open_store(const std::string& db, const std::string& user = "", 
 
 // Runs the schema step and returns what it printed.
 std::string schema_step(pg_conn* conn) {
-    testing::internal::CaptureStdout();
-    try {
-        zor::ensure_schema(conn);
-    } catch (...) {
-        testing::internal::GetCapturedStdout();
-        throw;
-    }
-    return testing::internal::GetCapturedStdout();
+    return captured_stdout([&] { zor::ensure_schema(conn); });
 }
 
 std::string schema_step_on(const std::string& db) {

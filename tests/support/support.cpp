@@ -490,20 +490,28 @@ std::vector<std::string> proc_cmdline(int pid) {
     return args;
 }
 
-BoundedRun run_with_bound(int seconds, const std::function<void()>& work) {
-    BoundedRun run;
+std::string captured_stdout(const std::function<void()>& work) {
     testing::internal::CaptureStdout();
     try {
-        zor::RuntimeLimiter guard = zor::runtime_limiter(seconds);
-        zor::enter(guard);
         work();
-    } catch (const zor::TimeoutException&) {
-        run.timed_out = true;
     } catch (...) {
         testing::internal::GetCapturedStdout();
         throw;
     }
-    run.out = testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStdout();
+}
+
+BoundedRun run_with_bound(int seconds, const std::function<void()>& work) {
+    BoundedRun run;
+    run.out = captured_stdout([&] {
+        try {
+            zor::RuntimeLimiter guard = zor::runtime_limiter(seconds);
+            zor::enter(guard);
+            work();
+        } catch (const zor::TimeoutException&) {
+            run.timed_out = true;
+        }
+    });
     return run;
 }
 

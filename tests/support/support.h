@@ -131,6 +131,9 @@ bool wait_until(Pred pred, int seconds) {
     return pred();
 }
 
+/// Runs `work` and returns what it printed on standard output.
+std::string captured_stdout(const std::function<void()>& work);
+
 /// Runs `work` inside a run-time limiter of `seconds`, capturing what it prints.
 struct BoundedRun {
     bool timed_out = false;

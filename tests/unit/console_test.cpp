@@ -219,7 +219,6 @@ TEST(Palette, SequencesAreExact) {
 // ---------------------------------------------------------------------------------------------
 // Clock
 
-
 std::time_t as_local_seconds(const DateTime& dt) {
     std::tm tm{};
     tm.tm_year = dt.year - 1900;
