@@ -57,9 +57,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "amd64")
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# libpq is the program's only run-time library beyond the C and C++ run-times.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
+# libpq is the program's only run-time library beyond the C and C++ run-times. dpkg-shlibdeps
+# adds the versions of those run-times that the build machine's compiler needs, so a package
+# built on Debian 13 (a newer libstdc++) refuses to install on Debian 12 instead of failing when
+# it runs; one built on Debian 12 installs on both.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "zabbix-server-pgsql | zabbix-proxy-pgsql, odbc-postgresql, unixodbc")
 
 include(CPack)

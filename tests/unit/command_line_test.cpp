@@ -85,8 +85,8 @@ TEST(CommandLine, WrongParameterCountIsRefused) {
     for (int count : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 30}) {
         SCOPED_TRACE("parameters: " + std::to_string(count));
         // The first parameter is "version": the count is checked before any mode is looked at.
-        std::vector<std::string> params;
-        for (int i = 0; i < count; ++i) params.push_back(i == 0 ? "version" : "p" + std::to_string(i + 1));
+        std::vector<std::string> params(static_cast<std::size_t>(count), "p");
+        if (count > 0) params[0] = "version";
         const ProcessResult r = run_process(with_program(params), 60);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, count_message(count));
