@@ -8,6 +8,7 @@
 #include "cli/console.h"
 #include "cli/run_config.h"
 #include "discovery/client_discovery_record.h"
+#include "process_library/launcher.h"
 #include "process_library/process_library.h"
 
 namespace zor {

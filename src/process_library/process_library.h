@@ -1,9 +1,8 @@
 #pragma once
-/// The process library: the run-time bound, deadline-aware waits and the background launcher.
+/// The process library: the run-time bound and the waits that honour it. The background launcher
+/// is in launcher.h.
 
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace zor {
 
@@ -50,31 +49,5 @@ void check_deadline();
 
 /// Waits until `fd` is readable (or writable); raises TimeoutException when the deadline passes.
 void wait_for_socket(int fd, bool for_write);
-
-/// What `launch` needs of this run: the program path, the parameters after it, and which of
-/// them are secrets that must not show in the background job's arguments.
-struct LaunchContext {
-    std::string program_path;
-    std::vector<std::string> params;
-    std::vector<std::size_t> secret_positions;  // indexes into params
-};
-void set_launch_context(LaunchContext context);
-
-/// Runs the job that a "launch_" mode names (the text after "launch_"). "discovery_clientes"
-/// starts this program again as a detached background job and returns at once, after printing
-/// what the previous job of the same identification reported other than success.
-void launch(std::string_view mode);
-
-/// In a background job: the secrets that the launcher passed through an inherited pipe, in the
-/// order of their positions; empty when this process was not started by the launcher.
-std::vector<std::string> receive_launch_secrets();
-
-/// Where a background job for `identification` writes its output; the next launch reports what
-/// in it is not the usual success.
-std::string job_log_path(std::string_view identification);
-
-/// Name of the lock file that a background job for `identification` holds while it runs; one per
-/// user and identification, under /tmp.
-std::string job_lock_path(std::string_view identification);
 
 }  // namespace zor

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "process_library/process_library.h"
+#include "process_library/launcher.h"
 #include "support.h"
 
 using namespace zor_test;

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "process_library/launcher.h"
 #include "process_library/process_library.h"
 #include "support.h"
 
