@@ -16,6 +16,13 @@ install(TARGETS zor_clientes_postgres
                     GROUP_READ GROUP_EXECUTE
                     WORLD_READ WORLD_EXECUTE)
 
+# The zabbix user's state folder for the background jobs' lock and output files, made at boot by
+# systemd-tmpfiles (and by the package's post-install at once). Without it the jobs keep their
+# files in a private folder under /tmp.
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/zor_clientes_postgres.tmpfiles"
+        DESTINATION "lib/tmpfiles.d"
+        RENAME "zor_clientes_postgres.conf")
+
 # The Zabbix template, the ODBC example and the sample ERP, for the operators.
 set(ZOR_SHARE_DIR "${CMAKE_INSTALL_DATADIR}/zor_clientes_postgres")
 install(FILES
@@ -47,8 +54,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "zor_clientes_postgres reads the clients with overdue invoices from an internet provider's ERP
 database (PostgreSQL, read only) and keeps them, keyed by Zabbix low-level-discovery macros, in
 the table zor_clientes of a store PostgreSQL database, which Zabbix reads back through ODBC.
-The package installs the program into Zabbix's external-scripts folder, and a Zabbix 6.0
-template, an ODBC DSN example and a sample ERP under /usr/share/zor_clientes_postgres.")
+The package installs the program into Zabbix's external-scripts folder, a tmpfiles.d entry for
+the zabbix user's state folder /run/zor_clientes_postgres, and a Zabbix 6.0 template, an ODBC
+DSN example and a sample ERP under /usr/share/zor_clientes_postgres.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
@@ -63,6 +71,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # it runs; one built on Debian 12 installs on both.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
+# Made at once by the post-install: the zabbix user's state folder (see the tmpfiles.d entry).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "zabbix-server-pgsql | zabbix-proxy-pgsql, odbc-postgresql, unixodbc")
 
 include(CPack)
