@@ -199,8 +199,8 @@ std::optional<std::string> private_runtime_folder() {
 // Finds, makes when needed, opens and checks this user's state folder; see state_folder().
 StateFolder open_state_folder() {
     if (const std::optional<std::string> runtime = private_runtime_folder()) {
-        Descriptor parent(open(runtime->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         const std::string path = (*runtime == "/" ? "" : *runtime) + "/" + FOLDER_NAME;
+        Descriptor parent(open(runtime->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parent.fd < 0) refuse_folder(path, std::strerror(errno));
         make_folder(parent.fd, FOLDER_NAME);
         FolderCheck check = check_folder(parent.fd, FOLDER_NAME);

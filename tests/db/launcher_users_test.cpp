@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -250,6 +251,8 @@ const PlantCase PLANT_CASES[] = {
      }},
 };
 
+void PrintTo(const PlantCase& c, std::ostream* os) { *os << c.name; }
+
 class PlantedByAnotherUser : public TwoUsers, public ::testing::WithParamInterface<PlantCase> {};
 
 TEST_P(PlantedByAnotherUser, NeitherBlocksNorRedirectsTheVictimsJobs) {
@@ -314,6 +317,8 @@ struct FolderCase {
     bool in_runtime;       // the job's files go to $XDG_RUNTIME_DIR/zor_clientes_postgres
 };
 
+void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
+
 class StateFolderChoice : public TwoUsers, public ::testing::WithParamInterface<FolderCase> {};
 
 TEST_P(StateFolderChoice, RuntimeFolderOnlyWhenPrivateToTheUser) {
@@ -343,6 +348,8 @@ struct RefusedCase {
     const char* script;   // run by the victim in the folder's parent; the folder is "F"
     const char* problem;  // what the line says of it
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
 class RefusedStateFolder : public TwoUsers, public ::testing::WithParamInterface<RefusedCase> {};
 
