@@ -66,9 +66,9 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "amd64")
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # libpq is the program's only run-time library beyond the C and C++ run-times. dpkg-shlibdeps
-# adds the versions of those run-times that the build machine's compiler needs, so a package
-# built on Debian 13 (a newer libstdc++) refuses to install on Debian 12 instead of failing when
-# it runs; one built on Debian 12 installs on both.
+# (from dpkg-dev; CPack also needs file) adds the versions of those run-times that the build
+# machine's compiler needs, so a package built on Debian 13 (a newer libstdc++) refuses to
+# install on Debian 12 instead of failing when it runs; one built on Debian 12 installs on both.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 # Made at once by the post-install: the zabbix user's state folder (see the tmpfiles.d entry).
