@@ -32,14 +32,18 @@ struct ConnectParams {
     std::string password;
 };
 
-/// Opens a connection (client encoding UTF-8, ISO date style), waiting no longer than the run's
-/// deadline. Raises DatabaseError, or TimeoutException when the deadline passes.
+/// Opens a connection (client encoding UTF-8, no other startup setting, so poolers such as
+/// PgBouncer accept it), waiting no longer than the run's deadline. Raises DatabaseError, or TimeoutException when the deadline passes.
 Connection connect(const ConnectParams& params);
 
 using Row = std::vector<Value>;
 
 /// Runs one statement without parameters and hands every row, decoded by column type, to
-/// `on_row` as soon as it arrives: no more than one row is held at a time.
+/// `on_row` as soon as it arrives: no more than one row is held at a time. Rows are read in
+/// binary form, so no server or session setting changes the values; no session state is used.
+/// Integers, reals, numeric, date, timestamp (BC, five-digit years and infinity as the server's
+/// ISO text), timestamptz (UTC text), time, boolean ("t"/"f"), bytea (hex text), uuid and every
+/// text-like type are read; a column of any other type raises DatabaseError naming it.
 void for_each_row(pg_conn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row);
 
 /// Runs one statement without parameters and returns all its rows decoded by column type.
@@ -58,7 +62,8 @@ void finish_statement(pg_conn* conn);
 /// Appends `value` to `out` as an SQL literal of its own kind, quoted for this connection.
 void append_literal(pg_conn* conn, std::string& out, const Value& value);
 
-/// Decodes one text-format field of the given type OID into a value.
+/// Decodes one text-format field of the given type OID into a value (ISO date style, exact
+/// floats): what the binary reading gives for the same value.
 Value decode_field(unsigned int type_oid, const char* text, std::size_t length);
 
 }  // namespace zor
