@@ -465,8 +465,8 @@ bool stream_rows(PGconn* conn, const std::string& sql, const std::vector<Resolve
     return unknown.empty();
 }
 
-// Looks up in the catalogue how to read each of `types`: a domain by its base type, any other
-// type as text when its binary form is its text.
+// Looks up in the catalogue how to read each of `types`: a domain by its base type (should one
+// ever be described as itself), any other type as text when its binary form is its text.
 std::vector<ResolvedType> resolve_types(PGconn* conn, const std::vector<Oid>& types) {
     std::string list;
     for (Oid t : types) {
@@ -578,9 +578,11 @@ Value decode_field(unsigned int type, const char* text, std::size_t length) {
 void for_each_row(PGconn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row) {
     std::vector<Oid> unknown;
     if (stream_rows(conn, sql, nullptr, unknown, on_row)) return;
-    // Some column has a type of no fixed OID: it is looked up and the statement runs again.
+    // Some column has a type of no fixed OID (an extension's): it is looked up and the statement
+    // runs again. Domains need no look-up: the server describes their columns by the base type.
     const std::vector<ResolvedType> resolved = resolve_types(conn, unknown);
-    stream_rows(conn, sql, &resolved, unknown, on_row);
+    std::vector<Oid> none;
+    stream_rows(conn, sql, &resolved, none, on_row);
 }
 
 std::vector<Row> query(PGconn* conn, const std::string& sql) {

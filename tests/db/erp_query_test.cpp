@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,8 +180,8 @@ TEST(OverdueQuery, NothingOverdueGivesAnEmptyResult) {
     EXPECT_TRUE(fetch(erp).empty()) << "titles due today, not yet due, or paid";
 }
 
-// The client connection fixes its own encoding, date style and float output, so no setting of
-// the ERP database can change what is decoded.
+// Rows are read in binary form and text in the client's own encoding, so no setting of the ERP
+// database can change what is decoded.
 TEST(OverdueQuery, ServerSettingsDoNotChangeTheRows) {
     struct Case {
         const char* what;
@@ -193,6 +194,8 @@ TEST(OverdueQuery, ServerSettingsDoNotChangeTheRows) {
         {"DateStyle German", "", "DateStyle = 'German'"},
         {"DateStyle Postgres, MDY", "", "DateStyle = 'Postgres, MDY'"},
         {"floats printed with few digits", "", "extra_float_digits = -15"},
+        {"floats printed with 15 digits", "", "extra_float_digits = 0"},
+        {"IntervalStyle sql_standard", "", "IntervalStyle = 'sql_standard'"},
         {"LATIN1 encoding", "ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0", ""},
         {"LATIN1 encoding and DateStyle German",
          "ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0", "DateStyle = 'German'"},
@@ -259,6 +262,163 @@ TEST(OverdueQuery, UnusualColumnTypesStillDecode) {
             }
         }
         expect_rows(fetch(erp), expected);
+    }
+}
+
+// A sum of doubles keeps every bit, whatever the server would print: 0.1 + 0.2 is not 0.3.
+TEST(OverdueQuery, SumOfRealsIsTheExactDouble) {
+    for (const char* setting : {"", "extra_float_digits = 0", "extra_float_digits = -15"}) {
+        SCOPED_TRACE(setting);
+        const std::string erp = create_erp_database();
+        if (*setting != '\0') exec_sql("postgres", "ALTER DATABASE " + erp + " SET " + setting);
+        exec_sql(erp, R"SQL(
+            ALTER TABLE financeiro_titulo ALTER COLUMN valor TYPE double precision;
+            INSERT INTO financeiro_titulo (cliente_id, valor, status, data_vencimento) VALUES
+                (7, 0.1, 1, CURRENT_DATE - 2), (7, 0.2, 1, CURRENT_DATE - 3);
+        )SQL");
+        expect_rows(fetch(erp), {{"client 7", {I(7), NUL, NUL, I(2), R(0.30000000000000004), NUL, days_ago(3), I(3), NUL,
+                                               NUL, NUL, NUL, NUL}}});
+    }
+}
+
+// Every type a result column may have, read on a database whose settings change every text form
+// (dates, reals, bytea, time zone): each value must be what its ISO text reads as, and a type
+// that cannot be read must say so and leave the connection usable.
+TEST(ColumnDecoding, EveryTypeReadsAsItsIsoText) {
+    const std::string db = create_database("tipos");
+    exec_sql("postgres", "ALTER DATABASE " + db +
+                             " SET DateStyle = 'German'; ALTER DATABASE " + db +
+                             " SET extra_float_digits = 0; ALTER DATABASE " + db +
+                             " SET IntervalStyle = 'sql_standard'; ALTER DATABASE " + db +
+                             " SET bytea_output = 'escape'; ALTER DATABASE " + db +
+                             " SET TimeZone = 'America/Sao_Paulo'");
+    exec_sql(db, R"SQL(
+        CREATE EXTENSION citext;
+        CREATE DOMAIN nome_curto AS varchar(40);
+        CREATE DOMAIN quantia AS numeric(12, 2);
+        CREATE DOMAIN quantia_positiva AS quantia CHECK (VALUE > 0);
+        CREATE DOMAIN contagem AS int4;
+        CREATE DOMAIN prazo AS interval;
+        CREATE TYPE situacao AS ENUM ('aberto', 'pago');
+    )SQL");
+    struct Case {
+        const char* expression;
+        std::optional<Value> expected;  // besides what the ISO text reads as
+    };
+    const Case cases[] = {
+        {"1::int2", I(1)},
+        {"(-32768)::int2", I(-32768)},
+        {"2147483647", I(2147483647)},
+        {"(-9223372036854775808)::int8", I(std::numeric_limits<std::int64_t>::min())},
+        {"4294967295::oid", I(4294967295)},
+        {"0.1::float4", R(0.1)},
+        {"'-Infinity'::float4", {}},
+        {"3.4028235e38::float4", {}},
+        {"0.1::float8 + 0.2::float8", R(0.30000000000000004)},
+        {"5e-324::float8", {}},
+        {"1.7976931348623157e308::float8", {}},
+        {"'NaN'::float8", {}},
+        {"0::numeric", I(0)},
+        {"(-123)::numeric", I(-123)},
+        {"10000::numeric", I(10000)},
+        {"150.75::numeric", R(150.75)},
+        {"5.00::numeric", R(5.0)},
+        {"0.1::numeric + 0.2::numeric", R(0.3)},
+        {"(-0.5)::numeric", R(-0.5)},
+        {"0.00001234::numeric", R(0.00001234)},
+        {"1e-30::numeric", R(1e-30)},
+        {"100000000.0001::numeric", R(100000000.0001)},
+        {"9223372036854775807::numeric", I(std::numeric_limits<std::int64_t>::max())},
+        {"9223372036854775808::numeric", R(9223372036854775808.0)},
+        {"123456789012345678901234567890.123456789::numeric", {}},
+        {"1e19::numeric(30, 10)", R(1e19)},
+        {"'NaN'::numeric", {}},
+        {"'Infinity'::numeric", {}},
+        {"'-Infinity'::numeric", {}},
+        {"12.5::quantia_positiva", R(12.5)},
+        {"'2024-02-29'::date", DT(2024, 2, 29)},
+        {"'2000-01-01'::date", DT(2000, 1, 1)},
+        {"'1999-12-31'::date", DT(1999, 12, 31)},
+        {"'0001-01-01'::date", DT(1, 1, 1)},
+        {"'0044-03-15 BC'::date", T("0044-03-15 BC")},
+        {"'4713-01-01 BC'::date", {}},
+        {"'10000-01-01'::date", T("10000-01-01")},
+        {"'infinity'::date", T("infinity")},
+        {"'-infinity'::date", T("-infinity")},
+        {"'2022-07-15 09:45:30.25'::timestamp", DT(2022, 7, 15, 9, 45, 30, 250000)},
+        {"'1999-12-31 23:59:59.999999'::timestamp", DT(1999, 12, 31, 23, 59, 59, 999999)},
+        {"'1900-03-01 00:00:01'::timestamp", DT(1900, 3, 1, 0, 0, 1)},
+        {"'0044-03-15 10:00:00.5 BC'::timestamp", T("0044-03-15 10:00:00.5 BC")},
+        {"'294276-12-31 23:59:59.999999'::timestamp", {}},
+        {"'infinity'::timestamp", T("infinity")},
+        {"'-infinity'::timestamp", T("-infinity")},
+        {"'2024-03-01 10:00:00-03'::timestamptz", T("2024-03-01 13:00:00+00")},
+        {"'1999-12-31 23:59:59.5+00'::timestamptz", {}},
+        {"'infinity'::timestamptz", T("infinity")},
+        {"'09:45:30.25'::time", T("09:45:30.25")},
+        {"'24:00:00'::time", {}},
+        {"true", T("t")},
+        {"false", T("f")},
+        {"'Ação ½'::text", T("Ação ½")},
+        {"'Müller'::varchar(10)", {}},
+        {"'ab'::char(4)", T("ab  ")},
+        {"'zor_clientes'::name", {}},
+        {"'x'::\"char\"", {}},
+        {"'{\"a\": [1, \"é\"]}'::json", {}},
+        {"'{\"a\": [1, \"é\"]}'::jsonb", {}},
+        {"'\\x00ff10'::bytea", T("\\x00ff10")},
+        {"'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11'::uuid", {}},
+        {"'Conceição'::nome_curto", T("Conceição")},
+        {"'Ção'::citext", T("Ção")},
+        {"'pago'::situacao", T("pago")},
+        {"7::contagem", I(7)},
+        {"'zor_clientes'::information_schema.sql_identifier", T("zor_clientes")},
+        {"NULL::quantia", NUL},
+    };
+    // The text the server writes with ISO dates, exact reals and hex bytea, and the base type of
+    // each value's type (through two levels of domains), all in one query.
+    std::string oracle = "SET DateStyle = ISO; SET extra_float_digits = 3; SET bytea_output = hex; "
+                         "SET TimeZone = UTC; SELECT ";
+    for (const Case& c : cases) {
+        if (&c != cases) oracle += ", ";
+        const std::string e = std::string("(") + c.expression + ")";
+        oracle += e + ", (SELECT CASE WHEN b.typbasetype = 0 THEN b.oid ELSE b.typbasetype END FROM pg_type b "
+                      "WHERE b.oid = (SELECT CASE WHEN t.typbasetype = 0 THEN t.oid ELSE t.typbasetype END "
+                      "FROM pg_type t WHERE t.oid = pg_typeof(" + e + ")))::int8";
+    }
+    const TextRow texts = query_sql(db, oracle).at(0);
+
+    zor::Connection conn = zor::connect({"127.0.0.1", cluster().port, db, cluster().user, cluster().password});
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.expression);
+        const std::vector<Row> rows = zor::query(conn.get(), std::string("SELECT ") + c.expression);
+        ASSERT_EQ(rows.size(), 1u);
+        ASSERT_EQ(rows[0].size(), 1u);
+        const std::optional<std::string>& text = texts[2 * i];
+        Value from_text;
+        if (text) {
+            from_text = zor::decode_field(static_cast<unsigned int>(std::stoul(texts[2 * i + 1].value())),
+                                          text->data(), text->size());
+        }
+        EXPECT_EQ(describe(rows[0][0]), describe(from_text)) << "ISO text: " << text.value_or("NULL");
+        if (c.expected) {
+            EXPECT_EQ(describe(rows[0][0]), describe(*c.expected));
+        }
+    }
+
+    const char* const unreadable[] = {"'1 day 02:03:04'::interval", "'2 days'::prazo", "ARRAY[1, 2]", "point(1, 2)",
+                                      "'1.5'::money"};
+    for (const char* expression : unreadable) {
+        SCOPED_TRACE(expression);
+        try {
+            zor::query(conn.get(), std::string("SELECT 1 AS um, ") + expression + " AS valor");
+            ADD_FAILURE() << "read";
+        } catch (const zor::DatabaseError& e) {
+            EXPECT_NE(std::string(e.what()).find("coluna \"valor\" de tipo não suportado: "), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(zor::query(conn.get(), "SELECT 2").at(0).at(0), I(2)) << "connection left usable";
     }
 }
 
