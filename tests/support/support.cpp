@@ -125,13 +125,39 @@ void remove_cluster(Cluster& c) {
     c.dir.clear();
 }
 
+// A PgBouncer started by this process, known by the pid it wrote.
+struct Bouncer {
+    std::string mode;
+    std::string port;
+    int pid = -1;
+};
+
+// Whether `pid` still runs (a daemon that ended may stay a zombie until its parent reaps it).
+bool running(int pid) {
+    if (kill(pid, 0) != 0) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+void stop_bouncer(const Bouncer& b) {
+    if (b.pid <= 0) return;
+    kill(b.pid, SIGTERM);
+    if (!wait_until([&] { return !running(b.pid); }, 10)) kill(b.pid, SIGKILL);
+}
+
 struct ClusterHolder {
     Cluster c;
     bool started = false;
+    std::vector<Bouncer> bouncers;
 
     ~ClusterHolder() { stop(); }
 
     void stop() {
+        for (const Bouncer& b : bouncers) stop_bouncer(b);
+        bouncers.clear();
         if (started) pg_ctl_stop(c);
         started = false;
         remove_cluster(c);
@@ -196,6 +222,62 @@ const Cluster& cluster() {
         std::atexit([] { holder().stop(); });
     }
     return h.c;
+}
+
+namespace {
+
+bool accepts_login(const std::string& port) {
+    const Cluster& c = cluster();
+    const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", nullptr};
+    const char* values[] = {"127.0.0.1", port.c_str(), "postgres", c.user.c_str(), c.password.c_str(), "5", nullptr};
+    std::unique_ptr<PGconn, ConnDeleter> conn(PQconnectdbParams(keys, values, 0));
+    return PQstatus(conn.get()) == CONNECTION_OK;
+}
+
+Bouncer start_bouncer(const std::string& mode) {
+    const Cluster& c = cluster();
+    const std::string dir = c.dir + "/pgbouncer-" + mode;
+    std::filesystem::create_directories(dir);
+    own_by_server_user(dir);
+    std::string quoted_password;
+    for (char ch : c.password) quoted_password += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    std::ofstream(dir + "/userlist.txt") << '"' << c.user << "\" \"" << quoted_password << "\"\n";
+    own_by_server_user(dir + "/userlist.txt");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        Bouncer b;
+        b.mode = mode;
+        b.port = free_port();
+        // Round robin over a few server connections: in transaction pooling, consecutive
+        // statements of one client then run on different server sessions.
+        std::ofstream(dir + "/pgbouncer.ini")
+            << "[databases]\n* = host=127.0.0.1 port=" << c.port << "\n\n[pgbouncer]\n"
+            << "listen_addr = 127.0.0.1\nlisten_port = " << b.port << "\nunix_socket_dir =\n"
+            << "auth_type = scram-sha-256\nauth_file = " << dir << "/userlist.txt\n"
+            << "pool_mode = " << mode << "\nserver_round_robin = 1\ndefault_pool_size = 4\n"
+            << "max_client_conn = 100\nlogfile = " << dir << "/pgbouncer.log\npidfile = " << dir
+            << "/pgbouncer.pid\n";
+        own_by_server_user(dir + "/pgbouncer.ini");
+        std::filesystem::remove(dir + "/pgbouncer.pid");
+        const ProcessResult r = run_process(as_server_user({"/usr/sbin/pgbouncer", "-d", dir + "/pgbouncer.ini"}), 60);
+        if (r.status != 0) continue;
+        wait_until([&] { return std::filesystem::exists(dir + "/pgbouncer.pid"); }, 10);
+        std::ifstream(dir + "/pgbouncer.pid") >> b.pid;
+        if (b.pid > 0 && wait_until([&] { return accepts_login(b.port); }, 20)) return b;
+        stop_bouncer(b);
+    }
+    throw std::runtime_error("could not start pgbouncer (" + mode + "); see " + dir + "/pgbouncer.log");
+}
+
+}  // namespace
+
+const std::string& pgbouncer_port(const std::string& pool_mode) {
+    cluster();
+    ClusterHolder& h = holder();
+    for (const Bouncer& b : h.bouncers) {
+        if (b.mode == pool_mode) return b.port;
+    }
+    h.bouncers.push_back(start_bouncer(pool_mode));
+    return h.bouncers.back().port;
 }
 
 std::string create_database(std::string_view prefix, std::string_view extra_options) {
@@ -520,10 +602,12 @@ std::string short_limit_program() { return ZOR_SHORT_LIMIT_PROGRAM; }
 int short_limit_seconds() { return ZOR_SHORT_LIMIT_SECONDS; }
 
 std::vector<std::string> discovery_args(const std::string& erp_db, const std::string& store_db,
-                                        const std::string& zabbix_host, const std::string& mode) {
+                                        const std::string& zabbix_host, const std::string& mode,
+                                        const std::string& port) {
     const Cluster& c = cluster();
-    return {mode, "host", "127.0.0.1", c.port, erp_db, c.user, c.password, "1",
-            "127.0.0.1", c.port, store_db, c.user, c.password, zabbix_host};
+    const std::string& p = port.empty() ? c.port : port;
+    return {mode, "host", "127.0.0.1", p, erp_db, c.user, c.password, "1",
+            "127.0.0.1", p, store_db, c.user, c.password, zabbix_host};
 }
 
 std::vector<std::string> with_program(const std::vector<std::string>& params, const std::string& path) {

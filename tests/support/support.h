@@ -24,6 +24,12 @@ struct Cluster {
 };
 const Cluster& cluster();
 
+/// PgBouncer in front of the cluster of this test process, listening on a free loopback port with
+/// `pool_mode` "transaction" or "session" and otherwise the package's defaults (no startup
+/// parameter ignored); the cluster's superuser logs in with its password. Started on first use
+/// for each mode, stopped with the cluster. Returns its port.
+const std::string& pgbouncer_port(const std::string& pool_mode);
+
 /// Creates a new database with a unique name built from `prefix`; returns its name.
 std::string create_database(std::string_view prefix, std::string_view extra_options = "");
 
@@ -150,9 +156,11 @@ std::string short_limit_program();
 int short_limit_seconds();
 
 /// The 14 parameters of a discovery against the ERP and store databases of the test cluster.
+/// `port` (the cluster's own when empty) is the port of both databases.
 std::vector<std::string> discovery_args(const std::string& erp_db, const std::string& store_db,
                                         const std::string& zabbix_host,
-                                        const std::string& mode = "discovery_clientes");
+                                        const std::string& mode = "discovery_clientes",
+                                        const std::string& port = "");
 
 /// program() followed by the given parameters.
 std::vector<std::string> with_program(const std::vector<std::string>& params, const std::string& path = "");
