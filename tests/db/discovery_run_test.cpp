@@ -330,7 +330,8 @@ TEST(DiscoveryRun, HostileTextsAreStoredByteForByte) {
     EXPECT_EQ(query_value(erp, "SELECT count(*) FROM admcore_pessoa"), "1");
 }
 
-// What the run stores must not depend on the encoding or date style of either database.
+// What the run stores must not depend on the encoding, date style or float output of either
+// database.
 TEST(DiscoveryRun, DatabaseSettingsDoNotChangeTheStoredRows) {
     const std::string latin1 = "ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0";
     struct Case {
@@ -345,6 +346,9 @@ TEST(DiscoveryRun, DatabaseSettingsDoNotChangeTheStoredRows) {
         {"ERP DateStyle SQL, DMY", "", "DateStyle = 'SQL, DMY'", "", ""},
         {"ERP DateStyle German", "", "DateStyle = 'German'", "", ""},
         {"ERP floats printed with few digits", "", "extra_float_digits = -15", "", ""},
+        {"ERP floats printed with 15 digits", "", "extra_float_digits = 0", "", ""},
+        {"ERP DateStyle Postgres, MDY", "", "DateStyle = 'Postgres, MDY'", "", ""},
+        {"ERP IntervalStyle sql_standard", "", "IntervalStyle = 'sql_standard'", "", ""},
         {"ERP in LATIN1", latin1, "", "", ""},
         {"ERP in LATIN1 with DateStyle SQL, DMY", latin1, "DateStyle = 'SQL, DMY'", "", ""},
         {"store DateStyle German", "", "", "", "DateStyle = 'German'"},

@@ -160,17 +160,23 @@ TEST(ThroughPgBouncer, DiscoveriesStoreExactlyWhatADirectRunStores) {
     }
 }
 
-// A fixture value that a direct run stores as such: the comparison above is not between two
-// equally wrong runs.
+// The fixture's values arrive whole, in statement pooling too: the comparison above is not
+// between two equally wrong runs.
 TEST(ThroughPgBouncer, FixtureValuesArriveWhole) {
     const std::string erp = create_erp_database();
     exec_sql(erp, FIXTURE);
-    const PushRun pooled = run_debug_discovery(erp, create_database("store"), "", pgbouncer_port("transaction"));
-    ASSERT_EQ(pooled.result.status, 0) << pooled.result.err;
-    for (const char* part : {"(1,\"João da Silva\",123.456.789-09,0.30000000000000004,2,",
-                             "\"2022-07-15 09:45:30\",\"2024-02-01 08:00:00\",debug) 3fd3333333333334",
-                             ",infinity,,debug)", "\"0044-03-15 10:00:00 BC\""}) {
-        EXPECT_NE(pooled.rows.find(part), std::string::npos) << part << "\nin:\n" << pooled.rows;
+    const std::string store = create_database("store");
+    for (const char* mode : {"transaction", "session", "statement"}) {
+        SCOPED_TRACE(mode);
+        const PushRun pooled = run_debug_discovery(erp, store, "", pgbouncer_port(mode));
+        ASSERT_EQ(pooled.result.status, 0) << pooled.result.err;
+        ASSERT_GE(pooled.result.out.size(), 3u);
+        EXPECT_EQ(pooled.result.out.substr(pooled.result.out.size() - 3), "OK\n");
+        for (const char* part : {"(1,\"João da Silva\",123.456.789-09,0.30000000000000004,2,",
+                                 "\"2022-07-15 09:45:30\",\"2024-02-01 08:00:00\",debug) 3fd3333333333334",
+                                 ",infinity,,debug)", "\"0044-03-15 10:00:00 BC\""}) {
+            EXPECT_NE(pooled.rows.find(part), std::string::npos) << part << "\nin:\n" << pooled.rows;
+        }
     }
 }
 

@@ -25,7 +25,7 @@ struct Cluster {
 const Cluster& cluster();
 
 /// PgBouncer in front of the cluster of this test process, listening on a free loopback port with
-/// `pool_mode` "transaction" or "session" and otherwise the package's defaults (no startup
+/// `pool_mode` "transaction", "session" or "statement" and otherwise the package's defaults (no startup
 /// parameter ignored); the cluster's superuser logs in with its password. Started on first use
 /// for each mode, stopped with the cluster. Returns its port.
 const std::string& pgbouncer_port(const std::string& pool_mode);
