@@ -79,8 +79,7 @@ void send_query(PGconn* conn, const std::string& sql, bool rows_wanted) {
     const int queued = rows_wanted ? PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1)
                                    : PQsendQuery(conn, sql.c_str());
     if (queued == 0) fail(conn);
-    const bool single_row = rows_wanted;
-    if (single_row) PQsetSingleRowMode(conn);
+    if (rows_wanted) PQsetSingleRowMode(conn);
     try {
         int flushing;
         while ((flushing = PQflush(conn)) == 1) {
@@ -126,7 +125,6 @@ void collect(PGconn* conn, OnResult&& on_result) {
         throw;
     }
 }
-
 
 // ---- Binary forms of the result columns -------------------------------------------------------
 // Rows arrive in the server's binary format, which no session setting (DateStyle, IntervalStyle,
