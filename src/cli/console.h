@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/record_list.h"
 #include "cli/value.h"
 
 namespace zor {
@@ -32,5 +33,8 @@ DateTime get_timestamp();
 
 /// Writes every record as an aligned key/value table followed by an empty line.
 void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out);
+
+/// Writes every packed record as an aligned key/value table followed by an empty line.
+void print_dict_list(const RecordList& dict_list, std::ostream& out);
 
 }  // namespace zor

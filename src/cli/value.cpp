@@ -71,10 +71,39 @@ void append_padded(std::string& out, int v, int width) {
 
 }  // namespace
 
-std::string datetime_text(const DateTime& dt) {
+void append_datetime_text(std::string& out, const DateTime& dt) {
     // Written by hand rather than with snprintf: the push writes three of these per client.
-    std::string out;
-    out.reserve(26);
+    auto in = [](int v, int hi) { return v >= 0 && v <= hi; };
+    if (in(dt.year, 9999) && in(dt.month, 99) && in(dt.day, 99) && in(dt.hour, 99) && in(dt.minute, 99) &&
+        in(dt.second, 99) && in(dt.microsecond, 999999)) {
+        // The usual case, every field within its width: one append of 19 or 26 characters.
+        char buf[26];
+        auto put = [&](std::size_t pos, int v, int width) {
+            for (int i = width - 1; i >= 0; --i) {
+                buf[pos + static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            }
+        };
+        put(0, dt.year, 4);
+        buf[4] = '-';
+        put(5, dt.month, 2);
+        buf[7] = '-';
+        put(8, dt.day, 2);
+        buf[10] = ' ';
+        put(11, dt.hour, 2);
+        buf[13] = ':';
+        put(14, dt.minute, 2);
+        buf[16] = ':';
+        put(17, dt.second, 2);
+        if (dt.microsecond == 0) {
+            out.append(buf, 19);
+            return;
+        }
+        buf[19] = '.';
+        put(20, dt.microsecond, 6);
+        out.append(buf, 26);
+        return;
+    }
     append_padded(out, dt.year, 4);
     out += '-';
     append_padded(out, dt.month, 2);
@@ -90,18 +119,57 @@ std::string datetime_text(const DateTime& dt) {
         out += '.';
         append_padded(out, dt.microsecond, 6);
     }
+}
+
+std::string datetime_text(const DateTime& dt) {
+    std::string out;
+    out.reserve(26);
+    append_datetime_text(out, dt);
     return out;
 }
 
-std::string text_form(const Value& v) {
+ValueView view_of(const Value& v) {
     struct Visitor {
-        std::string operator()(std::monostate) const { return "None"; }
-        std::string operator()(std::int64_t i) const { return std::to_string(i); }
-        std::string operator()(double d) const { return real_text(d); }
-        std::string operator()(const std::string& s) const { return s; }
-        std::string operator()(const DateTime& dt) const { return datetime_text(dt); }
+        ValueView operator()(std::monostate) const { return std::monostate{}; }
+        ValueView operator()(std::int64_t i) const { return i; }
+        ValueView operator()(double d) const { return d; }
+        ValueView operator()(const std::string& s) const { return std::string_view(s); }
+        ValueView operator()(const DateTime& dt) const { return dt; }
     };
     return std::visit(Visitor{}, v);
+}
+
+Value value_of(const ValueView& v) {
+    struct Visitor {
+        Value operator()(std::monostate) const { return std::monostate{}; }
+        Value operator()(std::int64_t i) const { return i; }
+        Value operator()(double d) const { return d; }
+        Value operator()(std::string_view s) const { return std::string(s); }
+        Value operator()(const DateTime& dt) const { return dt; }
+    };
+    return std::visit(Visitor{}, v);
+}
+
+std::string text_form(const Value& v) {
+    std::string out;
+    append_text_form(out, view_of(v));
+    return out;
+}
+
+void append_text_form(std::string& out, const ValueView& v) {
+    struct Visitor {
+        std::string& out;
+        void operator()(std::monostate) const { out += "None"; }
+        void operator()(std::int64_t i) const {
+            char buf[24];
+            auto res = std::to_chars(buf, buf + sizeof buf, i);
+            out.append(buf, res.ptr);
+        }
+        void operator()(double d) const { out += real_text(d); }
+        void operator()(std::string_view s) const { out += s; }
+        void operator()(const DateTime& dt) const { append_datetime_text(out, dt); }
+    };
+    std::visit(Visitor{out}, v);
 }
 
 std::size_t code_points(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "discovery/client_discovery_record.h"
 
+#include <array>
 #include <ctime>
 #include <iostream>
 #include <stdexcept>
@@ -31,20 +32,31 @@ enum : std::size_t {
     ROW_COLUMNS
 };
 
-Value normalised(Value v) {
+ValueView normalised(const ValueView& v) {
     if (const auto* dt = std::get_if<DateTime>(&v)) return normalise_datetime(*dt);
     return v;
 }
 
 // Absent or empty becomes the placeholder; anything else is cleaned. The placeholder test comes
-// first and is not repeated after the clean-up.
-Value place_text(Value v, std::string_view placeholder) {
-    if (is_null(v)) return std::string(placeholder);
-    if (const auto* s = std::get_if<std::string>(&v)) {
-        if (s->empty()) return std::string(placeholder);
-        return clean_text(*s);
+// first and is not repeated after the clean-up. The text goes into `texts`; returns where it starts.
+std::size_t place_text(const ValueView& v, std::string_view placeholder, std::string& texts) {
+    const std::size_t start = texts.size();
+    if (const auto* s = std::get_if<std::string_view>(&v)) {
+        if (s->empty()) {
+            texts += placeholder;
+        } else {
+            append_clean_text(texts, *s);
+        }
+        return start;
     }
-    return clean_text(text_form(v));
+    if (is_null(v)) {
+        texts += placeholder;
+        return start;
+    }
+    std::string text;
+    append_text_form(text, v);
+    append_clean_text(texts, text);
+    return start;
 }
 
 }  // namespace
@@ -52,15 +64,24 @@ Value place_text(Value v, std::string_view placeholder) {
 std::string clean_text(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
+    append_clean_text(out, text);
+    return out;
+}
+
+void append_clean_text(std::string& out, std::string_view text) {
+    const char* chunk = text.data();
+    const char* const end = text.data() + text.size();
+    for (const char* p = chunk; p != end; ++p) {
+        switch (*p) {
             case '(': case ')': case '[': case ']': case '\'': case '-': case '.':
+                out.append(chunk, p);
+                chunk = p + 1;
                 break;
             default:
-                out += c;
+                break;
         }
     }
-    return out;
+    out.append(chunk, end);
 }
 
 DateTime normalise_datetime(const DateTime& dt) {
@@ -78,29 +99,45 @@ DateTime normalise_datetime(const DateTime& dt) {
     return DateTime{back.tm_year + 1900, back.tm_mon + 1, back.tm_mday, back.tm_hour, back.tm_min, back.tm_sec, 0};
 }
 
-ClientDiscoveryRecord make_record(Row&& row, const std::string& identification) {
+void append_client_record(RecordList& list, std::span<const ValueView> row, std::string_view identification,
+                          RecordBuilder& builder) {
     if (row.size() < ROW_COLUMNS) {
         throw std::runtime_error("linha de clientes em atraso com " + std::to_string(row.size()) +
                                  " colunas; esperadas " + std::to_string(ROW_COLUMNS));
     }
-    Value valor = is_null(row[VALOR_ATRASO]) ? Value{std::int64_t{0}} : std::move(row[VALOR_ATRASO]);
-    ClientDiscoveryRecord record;
-    record.reserve(14);
-    record.push_back({"{#CLIENTE_ID}", std::move(row[ID_CLIENTE])});
-    record.push_back({"{#RAZAOSOCIAL}", std::move(row[RAZAO_SOCIAL])});
-    record.push_back({"{#CPF_CNPJ}", std::move(row[CPF_CNPJ])});
-    record.push_back({"{#VALOR_DIVIDA}", std::move(valor)});
-    record.push_back({"{#TITULOS_EM_ATRASO}", std::move(row[TITULOS_ATRASO])});
-    record.push_back({"{#CONTATO}", std::move(row[CONTATO_CLIENTE])});
-    record.push_back({"{#PRIMEIRO_VENCIMENTO}", normalised(std::move(row[PRIMEIRO_VENCIMENTO]))});
-    record.push_back({"{#DIAS_ATRASO}", std::move(row[DIAS_EM_ATRASO])});
-    record.push_back({"{#CIDADE}", place_text(std::move(row[CIDADE_CONTRATO]), "Sem cidade")});
-    record.push_back({"{#POP}", place_text(std::move(row[POP]), "Sem pop")});
-    record.push_back({"{#BAIRRO}", place_text(std::move(row[BAIRRO]), "Sem bairro")});
-    record.push_back({"{#DATA_CADASTRO}", normalised(std::move(row[DATA_CADASTRO]))});
-    record.push_back({"{#DATA_CRIACAO_TITULO}", normalised(std::move(row[DATA_CRIACAO_TITULO]))});
-    record.push_back({"{#ZOR_IDENTIFICATION}", identification});
-    return record;
+    std::string& texts = builder.texts;
+    texts.clear();
+    const std::size_t city = place_text(row[CIDADE_CONTRATO], "Sem cidade", texts);
+    const std::size_t pop = place_text(row[POP], "Sem pop", texts);
+    const std::size_t neighbourhood = place_text(row[BAIRRO], "Sem bairro", texts);
+    const std::string_view all(texts);
+    const std::array<ValueView, RECORD_FIELDS> record = {
+        row[ID_CLIENTE],
+        row[RAZAO_SOCIAL],
+        row[CPF_CNPJ],
+        is_null(row[VALOR_ATRASO]) ? ValueView{std::int64_t{0}} : row[VALOR_ATRASO],
+        row[TITULOS_ATRASO],
+        row[CONTATO_CLIENTE],
+        normalised(row[PRIMEIRO_VENCIMENTO]),
+        row[DIAS_EM_ATRASO],
+        all.substr(city, pop - city),
+        all.substr(pop, neighbourhood - pop),
+        all.substr(neighbourhood),
+        normalised(row[DATA_CADASTRO]),
+        normalised(row[DATA_CRIACAO_TITULO]),
+        identification,
+    };
+    append_record(list, record);
+}
+
+ClientDiscoveryRecord make_record(Row&& row, const std::string& identification) {
+    std::vector<ValueView> views;
+    views.reserve(row.size());
+    for (const Value& v : row) views.push_back(view_of(v));
+    RecordList list;
+    RecordBuilder builder;
+    append_client_record(list, views, identification, builder);
+    return entries_of(*list.begin());
 }
 
 std::string debug_preamble() {
@@ -122,11 +159,16 @@ int discovery_clientes() {
 
     // Each overdue-client row becomes its record as soon as it arrives, so the rows and the
     // records of a large provider are never held in memory side by side.
-    std::vector<ClientDiscoveryRecord> discovery_qdb;
+    RecordList discovery_qdb;
     {
         Connection erp = connect_erp();
-        for_each_row(erp.get(), OVERDUE_CLIENTS_QUERY,
-                     [&](Row&& row) { discovery_qdb.push_back(make_record(std::move(row), identification)); });
+        RecordBuilder builder;
+        std::vector<ValueView> views;
+        for_each_row(erp.get(), OVERDUE_CLIENTS_QUERY, [&](Row&& row) {
+            views.clear();
+            for (const Value& v : row) views.push_back(view_of(v));
+            append_client_record(discovery_qdb, views, identification, builder);
+        });
     }
 
     if (identification == "debug") {

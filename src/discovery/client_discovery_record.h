@@ -2,27 +2,40 @@
 /// The discovery record of one overdue client, keyed by Zabbix low-level-discovery macros, and
 /// the discovery run that builds and stores them.
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/record_list.h"
 #include "cli/value.h"
 #include "store/pg.h"
 
 namespace zor {
 
-/// 14 entries in a fixed order, keys "{#CLIENTE_ID}" ... "{#ZOR_IDENTIFICATION}".
+/// 14 entries in a fixed order, keys "{#CLIENTE_ID}" ... "{#ZOR_IDENTIFICATION}" (RECORD_KEYS).
 using ClientDiscoveryRecord = Record;
 
 /// Removes every "(", ")", "[", "]", "'", "-" and "." from the text.
 std::string clean_text(std::string_view text);
 
+/// Appends the text to `out` without its "(", ")", "[", "]", "'", "-" and ".".
+void append_clean_text(std::string& out, std::string_view text);
+
 /// Reads the date or timestamp as local time, drops the fraction of a second and reads it back
 /// through the platform's conversions (mktime and localtime).
 DateTime normalise_datetime(const DateTime& dt);
 
-/// Builds the record of one overdue-client row for the given identification, moving the row's
-/// values into it.
+/// What building records keeps from one row to the next, so that a row costs no allocation.
+struct RecordBuilder {
+    std::string texts;  // the row's cleaned texts and placeholders
+};
+
+/// Appends the record of one overdue-client row, for the given identification, to the list.
+void append_client_record(RecordList& list, std::span<const ValueView> row, std::string_view identification,
+                          RecordBuilder& builder);
+
+/// Builds the record of one overdue-client row for the given identification.
 ClientDiscoveryRecord make_record(Row&& row, const std::string& identification);
 
 /// The debug preamble: notice, version line and the coloured "Clientes" heading.

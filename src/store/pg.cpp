@@ -600,9 +600,19 @@ void finish_statement(PGconn* conn) {
     collect(conn, [](PGresult*) {});
 }
 
+Quoting text_quoting(PGconn* conn) {
+    const char* standard = PQparameterStatus(conn, "standard_conforming_strings");
+    return standard != nullptr && std::strcmp(standard, "on") == 0 ? Quoting::DOUBLED_QUOTES : Quoting::LIBPQ;
+}
+
 void append_literal(PGconn* conn, std::string& out, const Value& value) {
+    append_literal(conn, text_quoting(conn), out, view_of(value));
+}
+
+void append_literal(PGconn* conn, Quoting quoting, std::string& out, const ValueView& value) {
     struct Visitor {
         PGconn* conn;
+        Quoting quoting;
         std::string& out;
         void operator()(std::monostate) const { out += "NULL"; }
         void operator()(std::int64_t i) const {
@@ -623,23 +633,42 @@ void append_literal(PGconn* conn, std::string& out, const Value& value) {
             }
             out += "'::float8";
         }
-        void operator()(const std::string& s) const {
-            const std::size_t start = out.size();
-            out.resize(start + 1 + 2 * s.size() + 1);
-            out[start] = '\'';
-            int error = 0;
-            const std::size_t n = PQescapeStringConn(conn, out.data() + start + 1, s.data(), s.size(), &error);
-            if (error != 0) throw DatabaseError(trimmed(PQerrorMessage(conn)));
-            out.resize(start + 1 + n);
+        void operator()(std::string_view s) const {
+            out += '\'';
+            if (quoting == Quoting::DOUBLED_QUOTES) {
+                // The connection's encoding is UTF-8, where no byte of a multibyte character is a
+                // quote, and backslashes are literal: doubling each quote is the whole quoting. The
+                // text ends at a zero byte, as libpq's quoting ends it.
+                const char* chunk = s.data();
+                const char* const end = s.data() + s.size();
+                for (const char* p = chunk; p != end; ++p) {
+                    if (*p == '\'') {
+                        out.append(chunk, p + 1);  // the quote once here, once more with the next chunk
+                        chunk = p;
+                    } else if (*p == '\0') {
+                        out.append(chunk, p);
+                        chunk = end;
+                        break;
+                    }
+                }
+                out.append(chunk, end);
+            } else {
+                const std::size_t start = out.size();
+                out.resize(start + 2 * s.size() + 1);  // room for the zero byte libpq ends with
+                int error = 0;
+                const std::size_t n = PQescapeStringConn(conn, out.data() + start, s.data(), s.size(), &error);
+                if (error != 0) throw DatabaseError(trimmed(PQerrorMessage(conn)));
+                out.resize(start + n);
+            }
             out += '\'';
         }
         void operator()(const DateTime& dt) const {
             out += '\'';
-            out += datetime_text(dt);
+            append_datetime_text(out, dt);
             out += "'::timestamp";
         }
     };
-    std::visit(Visitor{conn, out}, value);
+    std::visit(Visitor{conn, quoting, out}, value);
 }
 
 }  // namespace zor

@@ -59,8 +59,18 @@ void send_statement(pg_conn* conn, const std::string& sql);
 /// Waits for the statement sent last, discarding its rows; raises its error.
 void finish_statement(pg_conn* conn);
 
+/// How text literals are quoted on a connection: by doubling the quotes where strings are standard
+/// conforming (backslashes taken literally), else by libpq.
+enum class Quoting { DOUBLED_QUOTES, LIBPQ };
+
+/// The quoting that suits the connection.
+Quoting text_quoting(pg_conn* conn);
+
 /// Appends `value` to `out` as an SQL literal of its own kind, quoted for this connection.
 void append_literal(pg_conn* conn, std::string& out, const Value& value);
+
+/// Appends `value` to `out` as an SQL literal of its own kind, quoted as `quoting` says.
+void append_literal(pg_conn* conn, Quoting quoting, std::string& out, const ValueView& value);
 
 /// Decodes one text-format field of the given type OID into a value (ISO date style, exact
 /// floats): what the binary reading gives for the same value.

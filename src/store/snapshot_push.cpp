@@ -12,30 +12,17 @@ namespace zor {
 
 namespace {
 
-const Value NULL_VALUE{};
-
-// The value that fills column `column` (0..13): looked up by key, so the record's own entry order
-// does not matter; the usual order is tried first.
-const Value& value_for(const Record& record, std::size_t column) {
-    const std::string_view key = COLUMN_KEYS[column];
-    if (column < record.size() && record[column].key == key) return record[column].value;
-    for (const Entry& e : record) {
-        if (e.key == key) return e.value;
-    }
-    return NULL_VALUE;
-}
-
-// Writes the rows of one page into the upsert statement in place of its "%s".
-void build_page(pg_conn* conn, std::string& statement, std::string_view head, std::string_view tail,
-                const std::vector<Record>& rows, std::size_t start, std::size_t end,
-                const std::string& timestamp_literal) {
+// Writes the rows of one page into the upsert statement in place of its "%s": `rows` records from
+// `it` on, which is left at the record after them. The statement keeps its buffer from page to page.
+void build_page(pg_conn* conn, Quoting quoting, std::string& statement, std::string_view head, std::string_view tail,
+                RecordList::const_iterator& it, std::size_t rows, const std::string& timestamp_literal) {
     statement.clear();
-    statement.reserve(head.size() + tail.size() + (end - start) * 400);
+    statement.reserve(head.size() + tail.size() + rows * 400);
     statement += head;
-    for (std::size_t i = start; i < end; ++i) {
-        statement += i == start ? "(" : ", (";
-        for (std::size_t c = 0; c < 14; ++c) {
-            append_literal(conn, statement, value_for(rows[i], c));
+    for (std::size_t i = 0; i < rows; ++i, ++it) {
+        statement += i == 0 ? "(" : ", (";
+        for (const ValueView& value : *it) {
+            append_literal(conn, quoting, statement, value);
             statement += ", ";
         }
         statement += timestamp_literal;
@@ -45,25 +32,26 @@ void build_page(pg_conn* conn, std::string& statement, std::string_view head, st
 }
 
 // One INSERT ... ON CONFLICT statement per page, sent in list order, each after the previous one
-// has succeeded; the next page's text is built while the server works on the current one. An
-// error ends the batch: the pages before it stay written (autocommit), the ones after it are not
-// sent.
-void batch_upsert(pg_conn* conn, const std::string& insert_query, const std::vector<Record>& rows,
+// has succeeded; the next page's text is built while the server works on the current one (libpq
+// holds its own copy of a statement once sent). An error ends the batch: the pages before it stay
+// written (autocommit), the ones after it are not sent.
+void batch_upsert(pg_conn* conn, const std::string& insert_query, const RecordList& rows,
                   const std::string& timestamp_literal) {
     const auto placeholder = insert_query.find("%s");
     const std::string_view head(insert_query.data(), placeholder);
     const std::string_view tail(insert_query.data() + placeholder + 2, insert_query.size() - placeholder - 2);
-    std::string current;
-    std::string next;
     if (rows.empty()) return;
-    build_page(conn, current, head, tail, rows, 0, std::min(rows.size(), PAGE_SIZE), timestamp_literal);
+    const Quoting quoting = text_quoting(conn);
+    std::string page;
+    RecordList::const_iterator it = rows.begin();
+    build_page(conn, quoting, page, head, tail, it, std::min(rows.size(), PAGE_SIZE), timestamp_literal);
     for (std::size_t start = 0; start < rows.size(); start += PAGE_SIZE) {
-        send_statement(conn, current);
+        send_statement(conn, page);
         const std::size_t next_start = start + PAGE_SIZE;
         std::exception_ptr build_error;
         if (next_start < rows.size()) {
             try {
-                build_page(conn, next, head, tail, rows, next_start, std::min(rows.size(), next_start + PAGE_SIZE),
+                build_page(conn, quoting, page, head, tail, it, std::min(rows.size() - next_start, PAGE_SIZE),
                            timestamp_literal);
             } catch (const std::exception&) {
                 build_error = std::current_exception();  // reported after the page in flight ends
@@ -71,7 +59,6 @@ void batch_upsert(pg_conn* conn, const std::string& insert_query, const std::vec
         }
         finish_statement(conn);
         if (build_error) std::rethrow_exception(build_error);
-        std::swap(current, next);
     }
 }
 
@@ -93,6 +80,12 @@ std::string build_insert_query() {
 }
 
 void sendPostgresClientes(const std::vector<Record>& descoberta) {
+    RecordList packed;
+    for (const Record& record : descoberta) append_entries(packed, record);
+    sendPostgresClientes(packed);
+}
+
+void sendPostgresClientes(const RecordList& descoberta) {
     const RunConfig& cfg = run_config();
     Connection conn;
     try {
