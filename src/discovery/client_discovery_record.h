@@ -26,9 +26,20 @@ void append_clean_text(std::string& out, std::string_view text);
 /// through the platform's conversions (mktime and localtime).
 DateTime normalise_datetime(const DateTime& dt);
 
+/// The local days already looked at, from 1900 to 2199: whether the clock keeps one UTC offset
+/// all day (1), does not (2), or has not been looked at (0). Valid for one time zone.
+struct DayCache {
+    std::vector<unsigned char> days;
+};
+
+/// normalise_datetime, answered without the platform's conversions for a valid date-time on a
+/// local day that has no clock change (where the conversions give back the same wall-clock time).
+DateTime normalise_datetime(const DateTime& dt, DayCache& cache);
+
 /// What building records keeps from one row to the next, so that a row costs no allocation.
 struct RecordBuilder {
     std::string texts;  // the row's cleaned texts and placeholders
+    DayCache days;
 };
 
 /// Appends the record of one overdue-client row, for the given identification, to the list.

@@ -104,6 +104,65 @@ TEST_F(RecordZone, NormaliseDatetimeGoesThroughTheLocalClock) {
     }
 }
 
+// Days with a clock change, their neighbours and the edges of the cached years: the cached
+// answer must be what mktime and localtime give, minute by minute.
+TEST_F(RecordZone, DayCacheGivesWhatTheConversionsGive) {
+    struct Case {
+        const char* zone;
+        DateTime first_day;
+        int days;
+    };
+    const Case cases[] = {
+        {"UTC", {2024, 2, 28}, 3},
+        {"America/Sao_Paulo", {2018, 11, 3}, 3},   // midnight skipped
+        {"America/Sao_Paulo", {2019, 2, 16}, 3},   // the hour before midnight repeated
+        {"America/New_York", {2024, 3, 9}, 3},     // 02:00 to 03:00 skipped
+        {"America/New_York", {2024, 11, 2}, 3},    // 01:00 to 02:00 repeated
+        {"Australia/Lord_Howe", {2024, 4, 6}, 3},  // half an hour repeated
+        {"Australia/Lord_Howe", {2024, 10, 5}, 3}, // half an hour skipped
+        {"Europe/Dublin", {1968, 10, 26}, 3},      // before the epoch
+        {"America/Sao_Paulo", {1899, 12, 30}, 4},  // below and at the first cached year
+        {"America/Sao_Paulo", {2199, 12, 30}, 4},  // at and past the last one
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.zone) + " from " + zor::datetime_text(c.first_day));
+        use_zone(c.zone);
+        zor::DayCache cache;
+        for (int d = 0; d < c.days; ++d) {
+            for (int minute = 0; minute < 24 * 60; minute += 1) {
+                DateTime dt = c.first_day;
+                dt.day += d;
+                if (zor::normalise_datetime(DateTime{dt.year, dt.month, dt.day, 0, 0, 0, 0}).day != dt.day) {
+                    // Past the month's end: the next month's days.
+                    std::tm tm{};
+                    tm.tm_year = dt.year - 1900;
+                    tm.tm_mon = dt.month - 1;
+                    tm.tm_mday = dt.day;
+                    tm.tm_hour = 12;
+                    timegm(&tm);
+                    dt = DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
+                }
+                dt.hour = minute / 60;
+                dt.minute = minute % 60;
+                dt.second = minute % 7 == 0 ? 59 : minute % 60;
+                dt.microsecond = minute % 3 == 0 ? 0 : 999999;
+                const DateTime fast = zor::normalise_datetime(dt, cache);
+                const DateTime slow = zor::normalise_datetime(dt);
+                ASSERT_EQ(fast, slow) << zor::datetime_text(dt) << ": " << zor::datetime_text(fast) << " against "
+                                      << zor::datetime_text(slow);
+            }
+        }
+    }
+    // Fields no calendar has go to the conversions, which carry them over.
+    zor::DayCache cache;
+    for (const DateTime& dt : {DateTime{2023, 2, 29, 10, 0, 0, 0}, DateTime{2024, 4, 31, 0, 0, 0, 0},
+                               DateTime{2024, 1, 1, 24, 0, 0, 0}, DateTime{2024, 1, 1, 0, 60, 61, 0},
+                               DateTime{2024, 13, 1, 0, 0, 0, 0}, DateTime{2024, 0, 0, 0, 0, 0, 0}}) {
+        SCOPED_TRACE(zor::datetime_text(dt));
+        EXPECT_EQ(zor::normalise_datetime(dt, cache), zor::normalise_datetime(dt));
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The record of one overdue-client row
 
