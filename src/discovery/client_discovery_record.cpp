@@ -229,11 +229,8 @@ int discovery_clientes() {
     {
         Connection erp = connect_erp();
         RecordBuilder builder;
-        std::vector<ValueView> views;
-        for_each_row(erp.get(), OVERDUE_CLIENTS_QUERY, [&](Row&& row) {
-            views.clear();
-            for (const Value& v : row) views.push_back(view_of(v));
-            append_client_record(discovery_qdb, views, identification, builder);
+        for_each_row_view(erp.get(), OVERDUE_CLIENTS_QUERY, [&](std::span<const ValueView> row) {
+            append_client_record(discovery_qdb, row, identification, builder);
         });
     }
 

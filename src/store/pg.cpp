@@ -393,6 +393,30 @@ Value binary_value(Kind kind, const char* p, std::size_t n) {
     malformed("desconhecido");
 }
 
+// The view of one binary field. Texts and the fixed-size kinds are read in place; a value that
+// only binary_value composes (numeric, bytea, BC dates and the like) keeps its text in `owned`.
+ValueView binary_view(Kind kind, const char* p, std::size_t n, std::string& owned) {
+    switch (kind) {
+        case Kind::text: return std::string_view(p, n);
+        case Kind::int4:
+            if (n != 4) malformed("integer");
+            return std::int64_t{read_i32(p)};
+        case Kind::int8:
+            if (n != 8) malformed("bigint");
+            return read_i64(p);
+        case Kind::float8:
+            if (n != 8) malformed("double precision");
+            return std::bit_cast<double>(read_be(p, 8));
+        default: break;
+    }
+    Value v = binary_value(kind, p, n);
+    if (auto* s = std::get_if<std::string>(&v)) {
+        owned = std::move(*s);
+        return std::string_view(owned);
+    }
+    return view_of(v);
+}
+
 // A type that only the catalogue can explain (a domain, an extension's type), as looked up.
 struct ResolvedType {
     Oid oid;
@@ -404,7 +428,7 @@ struct ResolvedType {
 // a type not known here is looked up in `resolved`; without that list, the types to look up are
 // put in `unknown` and false is returned without handing on a single row (the result is drained).
 bool stream_rows(PGconn* conn, const std::string& sql, const std::vector<ResolvedType>* resolved,
-                 std::vector<Oid>& unknown, const std::function<void(Row&&)>& on_row) {
+                 std::vector<Oid>& unknown, const std::function<void(std::span<const ValueView>)>& on_row) {
     // Single-row mode: each row comes in a result of its own, freed once decoded, so a large
     // result is never held whole by libpq.
     send_query(conn, sql, true);
@@ -412,7 +436,8 @@ bool stream_rows(PGconn* conn, const std::string& sql, const std::vector<Resolve
     std::string unsupported;
     bool planned = false;
     bool skipping = false;
-    Row row;
+    std::vector<ValueView> row;
+    std::vector<std::string> owned;
     collect(conn, [&](PGresult* r) {
         const int nrows = PQntuples(r);
         if (skipping || nrows == 0) return;
@@ -445,18 +470,19 @@ bool stream_rows(PGconn* conn, const std::string& sql, const std::vector<Resolve
             skipping = !unknown.empty() || !unsupported.empty();
             if (skipping) return;
         }
+        row.resize(static_cast<std::size_t>(ncols));
+        owned.resize(static_cast<std::size_t>(ncols));
         for (int i = 0; i < nrows; ++i) {
-            row.clear();  // a row whose values were moved out keeps its buffer for the next one
-            row.reserve(static_cast<std::size_t>(ncols));
             for (int c = 0; c < ncols; ++c) {
+                const auto col = static_cast<std::size_t>(c);
                 if (PQgetisnull(r, i, c) != 0) {
-                    row.emplace_back(std::monostate{});
+                    row[col] = std::monostate{};
                     continue;
                 }
-                row.push_back(binary_value(kinds[static_cast<std::size_t>(c)], PQgetvalue(r, i, c),
-                                           static_cast<std::size_t>(PQgetlength(r, i, c))));
+                row[col] = binary_view(kinds[col], PQgetvalue(r, i, c), static_cast<std::size_t>(PQgetlength(r, i, c)),
+                                       owned[col]);
             }
-            on_row(std::move(row));
+            on_row(row);
         }
     });
     if (!unsupported.empty()) throw DatabaseError(unsupported);
@@ -482,15 +508,16 @@ std::vector<ResolvedType> resolve_types(PGconn* conn, const std::vector<Oid>& ty
         " FROM chain c JOIN pg_catalog.pg_type t ON t.oid = c.oid ORDER BY c.start, c.depth DESC";
     std::vector<ResolvedType> resolved;
     std::vector<Oid> none;
-    stream_rows(conn, sql, nullptr, none, [&](Row&& r) {
-        const auto* start = std::get_if<std::int64_t>(&r.at(0));
-        const auto* base = std::get_if<std::int64_t>(&r.at(1));
-        const auto* send = std::get_if<std::string>(&r.at(2));
-        const auto* name = std::get_if<std::string>(&r.at(3));
+    stream_rows(conn, sql, nullptr, none, [&](std::span<const ValueView> r) {
+        if (r.size() < 4) return;
+        const auto* start = std::get_if<std::int64_t>(&r[0]);
+        const auto* base = std::get_if<std::int64_t>(&r[1]);
+        const auto* send = std::get_if<std::string_view>(&r[2]);
+        const auto* name = std::get_if<std::string_view>(&r[3]);
         if (start == nullptr || base == nullptr) return;
         Kind kind = kind_of(static_cast<Oid>(*base));
         if (kind == Kind::unresolved) kind = send != nullptr && sends_text(*send) ? Kind::text : Kind::unsupported;
-        resolved.push_back({static_cast<Oid>(*start), kind, name != nullptr ? *name : std::to_string(*start)});
+        resolved.push_back({static_cast<Oid>(*start), kind, name != nullptr ? std::string(*name) : std::to_string(*start)});
     });
     return resolved;
 }
@@ -574,6 +601,16 @@ Value decode_field(unsigned int type, const char* text, std::size_t length) {
 }
 
 void for_each_row(PGconn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row) {
+    Row row;
+    for_each_row_view(conn, sql, [&](std::span<const ValueView> views) {
+        row.clear();
+        for (const ValueView& v : views) row.push_back(value_of(v));
+        on_row(std::move(row));
+    });
+}
+
+void for_each_row_view(PGconn* conn, const std::string& sql,
+                       const std::function<void(std::span<const ValueView>)>& on_row) {
     std::vector<Oid> unknown;
     if (stream_rows(conn, sql, nullptr, unknown, on_row)) return;
     // Some column has a type of no fixed OID (an extension's): it is looked up and the statement

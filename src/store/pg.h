@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ using Row = std::vector<Value>;
 /// ISO text), timestamptz (UTC text), time, boolean ("t"/"f"), bytea (hex text), uuid and every
 /// text-like type are read; a column of any other type raises DatabaseError naming it.
 void for_each_row(pg_conn* conn, const std::string& sql, const std::function<void(Row&&)>& on_row);
+
+/// for_each_row, each row handed on as views of its values: a text points into libpq's result,
+/// which lives only for the call, so a row costs no allocation of its own.
+void for_each_row_view(pg_conn* conn, const std::string& sql,
+                       const std::function<void(std::span<const ValueView>)>& on_row);
 
 /// Runs one statement without parameters and returns all its rows decoded by column type.
 /// A query still running at the deadline is cancelled before TimeoutException is raised.
