@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -59,10 +61,41 @@ std::vector<TextRow> constraints(const std::string& db) {
                      "WHERE c.conrelid = 'public.zor_clientes'::regclass ORDER BY c.conname");
 }
 
+// Each index of public.zor_clientes other than the row key, as "name: column,column", by name.
+std::vector<TextRow> added_indexes(const std::string& db) {
+    return query_sql(db,
+                     "SELECT ic.relname || ': ' || (SELECT string_agg(a.attname, ',' ORDER BY k.n) "
+                     "   FROM unnest(i.indkey::int2[]) WITH ORDINALITY k(attnum, n) "
+                     "   JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum) "
+                     "FROM pg_index i JOIN pg_class ic ON ic.oid = i.indexrelid "
+                     "WHERE i.indrelid = 'public.zor_clientes'::regclass AND NOT i.indisunique ORDER BY ic.relname");
+}
+
+const std::vector<TextRow> BOTH_INDEXES{{"zor_clientes_timestamp_idx: timestamp"},
+                                        {"zor_clientes_zoridentification_timestamp_idx: zoridentification,timestamp"}};
+
+// Errors that the server of this test process has logged so far. The server writes an error to
+// its log before it answers, and nothing else uses this cluster while a test runs.
+int server_errors() {
+    std::ifstream log(cluster().dir + "/log");
+    int count = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("ERROR:") != std::string::npos) ++count;
+    }
+    return count;
+}
+
+// The complete table as an earlier version created it: the row key and no other index.
+const std::string COMPLETE_TABLE =
+    "CREATE TABLE zor_clientes (idCliente INT, razaoSocial TEXT, cpfCnpj TEXT, valorDivida DOUBLE PRECISION, "
+    "titulosDivida INT, contatoCliente TEXT, primeiroVencimento TIMESTAMP, diasAtraso INT, cidade TEXT, "
+    "pop TEXT, bairro TEXT, dataCadastro TIMESTAMP, dataCriacaoTitulo TIMESTAMP, zorIdentification TEXT, "
+    "timestamp TIMESTAMP, UNIQUE (idCliente, dataCadastro, zorIdentification));";
+
 // The lines the schema step starts its messages with; error texts may continue on further lines.
 bool opens_message(std::string_view line) {
     for (std::string_view start : {"Erro ao criar tabela zor_clientes: ", "Erro ao consultar colunas da tabela zor_clientes: ",
-                                   "Erro ao adicionar coluna '", "Coluna '"}) {
+                                   "Erro ao adicionar coluna '", "Coluna '", "Erro ao criar índice "}) {
         if (line.substr(0, start.size()) == start) return true;
     }
     return false;
@@ -131,12 +164,153 @@ TEST(SnapshotSchema, EmptyStoreGetsTheFullTableWithItsRowKeySilently) {
               "0");
     // One constraint: the row key, whose NULLs match each other.
     EXPECT_EQ(constraints(db), (std::vector<TextRow>{{"u true idcliente,datacadastro,zoridentification"}}));
-    EXPECT_EQ(query_value(db, "SELECT count(*) FROM pg_index WHERE indrelid = 'public.zor_clientes'::regclass"), "1");
+    // Besides the row key, the indexes of the retention and of the read of one host.
+    EXPECT_EQ(added_indexes(db), BOTH_INDEXES);
+    EXPECT_EQ(query_value(db, "SELECT count(*) FROM pg_index WHERE indrelid = 'public.zor_clientes'::regclass"), "3");
 
-    // A second run finds the table complete: nothing printed, nothing changed.
+    // A second run finds the table complete: nothing printed, nothing changed, nothing failed.
+    const int errors = server_errors();
     EXPECT_EQ(schema_step_on(db), "");
     EXPECT_EQ(layout(db), FULL_LAYOUT);
     EXPECT_EQ(constraints(db).size(), 1u);
+    EXPECT_EQ(added_indexes(db), BOTH_INDEXES);
+    EXPECT_EQ(server_errors(), errors);
+}
+
+TEST(SnapshotSchema, ExistingTableGainsTheMissingIndexesOnlyWhenItsUserMayCreateThem) {
+    struct Case {
+        const char* name;
+        std::string setup;  // after the table is made by the superuser; ROLE stands for the store user
+        bool as_role;       // the store user is ROLE (else the superuser)
+        std::vector<TextRow> indexes;
+    };
+    const std::string GRANTS = "GRANT SELECT, INSERT, UPDATE, DELETE ON zor_clientes TO $papel;";
+    const std::string SCHEMA_RIGHT = "GRANT CREATE ON SCHEMA public TO $papel;";
+    const Case cases[] = {
+        {"superuser", "", false, BOTH_INDEXES},
+        {"owner", "ALTER TABLE zor_clientes OWNER TO $papel;" + SCHEMA_RIGHT, true, BOTH_INDEXES},
+        {"member of the owning role",
+         "CREATE ROLE $papel_dono; ALTER TABLE zor_clientes OWNER TO $papel_dono; GRANT $papel_dono TO $papel;" +
+             SCHEMA_RIGHT,
+         true, BOTH_INDEXES},
+        // CREATE INDEX needs ownership: rights on the table are not enough, and nothing is tried.
+        {"rights on the table, not its owner", GRANTS + SCHEMA_RIGHT, true, {}},
+        {"member of the owning role without inheriting its rights",
+         "CREATE ROLE $papel_dono; ALTER TABLE zor_clientes OWNER TO $papel_dono; ALTER ROLE $papel NOINHERIT; "
+         "GRANT $papel_dono TO $papel; " +
+             GRANTS + SCHEMA_RIGHT,
+         true, {}},
+        // The index goes into the table's schema.
+        {"owner without the CREATE right on the schema", "ALTER TABLE zor_clientes OWNER TO $papel;", true, {}},
+        {"an index of another name that begins with the same columns counts",
+         "CREATE INDEX do_dba ON zor_clientes (zorIdentification, timestamp, idCliente);", false,
+         {{"do_dba: zoridentification,timestamp,idcliente"}, {"zor_clientes_timestamp_idx: timestamp"}}},
+        {"a partial index, or one with the columns the other way round, does not",
+         "CREATE INDEX parcial ON zor_clientes (timestamp) WHERE idCliente > 100; "
+         "CREATE INDEX invertido ON zor_clientes (timestamp, zorIdentification);",
+         false, {{"invertido: timestamp,zoridentification"}, {"parcial: timestamp"}, BOTH_INDEXES[1]}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string db = create_database("schema");
+        const std::string role = create_role(db);
+        std::string setup = c.setup;
+        for (std::size_t at; (at = setup.find("$papel")) != std::string::npos;) setup.replace(at, 6, role);
+        exec_sql(db, COMPLETE_TABLE + "INSERT INTO zor_clientes (idCliente, timestamp) VALUES (1, LOCALTIMESTAMP);" + setup);
+        zor::Connection conn = c.as_role ? open_store(db, role, "senha do papel") : open_store(db);
+
+        // Twice: the second run is the common one, with the table as the first left it.
+        for (int run = 1; run <= 2; ++run) {
+            SCOPED_TRACE("run " + std::to_string(run));
+            const int errors = server_errors();
+            EXPECT_EQ(schema_step(conn.get()), "");
+            EXPECT_EQ(server_errors(), errors);
+            EXPECT_EQ(added_indexes(db), c.indexes);
+        }
+        EXPECT_EQ(layout(db), FULL_LAYOUT);
+        EXPECT_EQ(query_value(db, "SELECT count(*) FROM zor_clientes"), "1");
+    }
+}
+
+TEST(SnapshotSchema, StoreUserWhoDoesNotOwnTheTableRunsExactlyAsBefore) {
+    const std::string erp = create_erp_database();
+    load_many_clients(erp, 3);
+    const std::string db = create_database("schema");
+    const std::string role = create_role(db);
+    exec_sql(db, COMPLETE_TABLE + "GRANT SELECT, INSERT, UPDATE, DELETE ON zor_clientes TO " + role + ";");
+    std::vector<std::string> params = discovery_args(erp, db, "loja");
+    params[11] = role;
+    params[12] = "senha do papel";
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const int errors = server_errors();
+        const ProcessResult r = run_process(with_program(params));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out,
+                  "Conectado ao PostgreSQL com sucesso.\n"
+                  "Enviando 3 registros (Clientes) com UPSERT...\n"
+                  "UPSERT em zor_clientes concluído com sucesso!\n"
+                  "Registros antigos (mais de 1 dia) apagados.\n"
+                  "OK\n");
+        EXPECT_EQ(server_errors(), errors);
+    }
+    EXPECT_EQ(query_value(db, "SELECT count(*) || ' ' || count(DISTINCT timestamp) FROM zor_clientes "
+                              "WHERE zoridentification = 'loja'"),
+              "3 1");
+    EXPECT_TRUE(added_indexes(db).empty());
+}
+
+TEST(SnapshotSchema, IndexThatCannotBeBuiltIsReportedAndTheStepGoesOn) {
+    const std::string db = create_database("schema");
+    const std::string role = create_role(db);
+    exec_sql(db, COMPLETE_TABLE + "ALTER TABLE zor_clientes OWNER TO " + role + "; GRANT CREATE ON SCHEMA public TO " +
+                     role + "; ALTER ROLE " + role + " SET lock_timeout = '200ms';");
+    // A write in progress in another session keeps CREATE INDEX waiting past the lock time-out.
+    zor::Connection writer = open_store(db);
+    zor::execute(writer.get(), "BEGIN; INSERT INTO zor_clientes (idCliente) VALUES (1);");
+    zor::Connection conn = open_store(db, role, "senha do papel");
+
+    expect_messages(schema_step(conn.get()),
+                    {{"Erro ao criar índice zor_clientes_timestamp_idx: ", "lock timeout"},
+                     {"Erro ao criar índice zor_clientes_zoridentification_timestamp_idx: ", "lock timeout"}});
+    EXPECT_EQ(zor::query(conn.get(), "SELECT 1").size(), 1u);
+
+    // Once the write is over, the next run builds them.
+    zor::execute(writer.get(), "COMMIT;");
+    EXPECT_EQ(schema_step(conn.get()), "");
+    EXPECT_EQ(added_indexes(db), BOTH_INDEXES);
+}
+
+TEST(SnapshotSchema, RunsThatBuildTheSameIndexAtOnceStaySilent) {
+    const std::string db = create_database("schema");
+    // Enough rows that the first build is still going when the second checks for the index name.
+    exec_sql(db, COMPLETE_TABLE + "INSERT INTO zor_clientes (idCliente, zorIdentification, timestamp) "
+                                  "SELECT i, 'loja', LOCALTIMESTAMP - i * INTERVAL '1 second' "
+                                  "FROM generate_series(1, 300000) AS i;");
+    // Both runs wait behind a write in progress, then build at the same moment when it ends.
+    zor::Connection writer = open_store(db);
+    zor::execute(writer.get(), "BEGIN; INSERT INTO zor_clientes (idCliente) VALUES (1);");
+    zor::Connection first = open_store(db);
+    zor::Connection second = open_store(db);
+
+    const std::string out = captured_stdout([&] {
+        std::thread a([&] { zor::ensure_schema(first.get()); });
+        std::thread b([&] { zor::ensure_schema(second.get()); });
+        const bool both_wait = wait_until(
+            [&] {
+                return query_value(db, "SELECT count(*) FROM pg_stat_activity WHERE datname = '" + db +
+                                           "' AND wait_event_type = 'Lock'") == "2";
+            },
+            60);
+        zor::execute(writer.get(), "COMMIT;");
+        a.join();
+        b.join();
+        EXPECT_TRUE(both_wait);
+    });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(added_indexes(db), BOTH_INDEXES);
 }
 
 TEST(SnapshotSchema, CompleteTableOfAnEarlierVersionIsLeftAsItIs) {
