@@ -70,8 +70,9 @@ bool served(const IndexState& state, const Index& index) {
     return false;
 }
 
-// Gives the table the indexes it lacks. A table made by another role is left as it is when the
-// store user does not own it, without a message: the runs go on as before, only slower.
+// Gives the table the indexes it lacks. A table that the store user may not index (another role
+// owns it, or the user may not create in its schema) is left as it is, without a message and
+// without a statement that would fail on every run: the runs go on as before, only slower.
 void ensure_indexes(pg_conn* conn, bool created) {
     std::optional<IndexState> state = read_indexes(conn);
     if (!state) {

@@ -232,6 +232,13 @@ TEST(SnapshotSchema, ExistingTableGainsTheMissingIndexesOnlyWhenItsUserMayCreate
     }
 }
 
+TEST(SnapshotSchema, OperatorsGuideGivesTheStatementsThatTheRunsSend) {
+    const std::string guide = source_file("docs/operators.md");
+    for (const zor::Index& index : zor::indices_tabela) {
+        EXPECT_NE(guide.find(zor::create_index_statement(index)), std::string::npos) << index.name;
+    }
+}
+
 TEST(SnapshotSchema, StoreUserWhoDoesNotOwnTheTableRunsExactlyAsBefore) {
     const std::string erp = create_erp_database();
     load_many_clients(erp, 3);
