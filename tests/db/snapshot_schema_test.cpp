@@ -6,8 +6,8 @@
 #include <cctype>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "process_library/process_library.h"
@@ -180,8 +180,8 @@ TEST(SnapshotSchema, EmptyStoreGetsTheFullTableWithItsRowKeySilently) {
 TEST(SnapshotSchema, ExistingTableGainsTheMissingIndexesOnlyWhenItsUserMayCreateThem) {
     struct Case {
         const char* name;
-        std::string setup;  // after the table is made by the superuser; ROLE stands for the store user
-        bool as_role;       // the store user is ROLE (else the superuser)
+        std::string setup;  // after the superuser has made the table; $papel stands for the test's role
+        bool as_role;       // the store user is that role (else the superuser)
         std::vector<TextRow> indexes;
     };
     const std::string GRANTS = "GRANT SELECT, INSERT, UPDATE, DELETE ON zor_clientes TO $papel;";
