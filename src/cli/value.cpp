@@ -156,15 +156,17 @@ std::string text_form(const Value& v) {
     return out;
 }
 
+void append_integer(std::string& out, std::int64_t i) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, i);
+    out.append(buf, res.ptr);
+}
+
 void append_text_form(std::string& out, const ValueView& v) {
     struct Visitor {
         std::string& out;
         void operator()(std::monostate) const { out += "None"; }
-        void operator()(std::int64_t i) const {
-            char buf[24];
-            auto res = std::to_chars(buf, buf + sizeof buf, i);
-            out.append(buf, res.ptr);
-        }
+        void operator()(std::int64_t i) const { append_integer(out, i); }
         void operator()(double d) const { out += real_text(d); }
         void operator()(std::string_view s) const { out += s; }
         void operator()(const DateTime& dt) const { append_datetime_text(out, dt); }

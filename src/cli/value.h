@@ -56,6 +56,9 @@ std::string datetime_text(const DateTime& dt);
 /// Appends datetime_text(dt) to `out`.
 void append_datetime_text(std::string& out, const DateTime& dt);
 
+/// Appends the decimal digits of `i` (a "-" first when negative).
+void append_integer(std::string& out, std::int64_t i);
+
 /// The text form of a value as the console shows it; a null value gives "None".
 std::string text_form(const Value& v);
 

@@ -393,22 +393,14 @@ Value binary_value(Kind kind, const char* p, std::size_t n) {
     malformed("desconhecido");
 }
 
-// The view of one binary field. Texts and the fixed-size kinds are read in place; a value that
-// only binary_value composes (numeric, bytea, BC dates and the like) keeps its text in `owned`.
+// The view of one binary field. Texts are read in place; a value that binary_value composes as
+// text (numeric, bytea, BC dates and the like) keeps its text in `owned`.
 ValueView binary_view(Kind kind, const char* p, std::size_t n, std::string& owned) {
     switch (kind) {
         case Kind::text: return std::string_view(p, n);
-        case Kind::int4:
-            if (n != 4) malformed("integer");
-            return std::int64_t{read_i32(p)};
-        case Kind::int8:
-            if (n != 8) malformed("bigint");
-            return read_i64(p);
-        case Kind::float8:
-            if (n != 8) malformed("double precision");
-            return std::bit_cast<double>(read_be(p, 8));
         default: break;
     }
+    // Numbers and date-times come back as they are, without a heap block.
     Value v = binary_value(kind, p, n);
     if (auto* s = std::get_if<std::string>(&v)) {
         owned = std::move(*s);
@@ -652,11 +644,7 @@ void append_literal(PGconn* conn, Quoting quoting, std::string& out, const Value
         Quoting quoting;
         std::string& out;
         void operator()(std::monostate) const { out += "NULL"; }
-        void operator()(std::int64_t i) const {
-            char buf[24];
-            auto res = std::to_chars(buf, buf + sizeof buf, i);
-            out.append(buf, res.ptr);
-        }
+        void operator()(std::int64_t i) const { append_integer(out, i); }
         void operator()(double d) const {
             out += '\'';
             if (std::isnan(d)) {
